@@ -1,0 +1,34 @@
+# Quorvik: the commands a user and CI need. See README.md.
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: deps build test run demo bench asan-test clean
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps
+	$(MAKE) build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+run: deps
+	$(MAKE) build
+	$(BUILD)/quorvik
+
+# The same tests, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+asan-test: deps
+	$(MAKE) build test-only BUILD=build-asan CMAKE_FLAGS="-DQUORVIK_SANITIZE=ON -DQUORVIK_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug"
+
+.PHONY: test-only
+test-only:
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+clean:
+	rm -rf build build-asan build-release

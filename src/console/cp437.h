@@ -1,0 +1,7 @@
+// Code page 437: the glyph of every character code 0-255 as a Unicode code point, the way a
+// PC's text screen shows it (codes 1-31 and 127 are the pictures, not control characters).
+#pragma once
+
+#include <cstdint>
+
+char32_t Cp437ToUnicode(uint8_t code);
