@@ -56,7 +56,9 @@ void TScriptedHost::Round() {
 }
 
 TCoreRig::TCoreRig() {
-    host.idle = [this] { link.stop_request = true; };
+    host.idle = [this] {
+        if (link.QueueEmpty() && port.incoming.empty()) link.stop_request = true;
+    };
 }
 
 void TCoreRig::Deliver(const std::vector<uint8_t>& bytes) {

@@ -29,8 +29,8 @@ class TFakePort : public TPortIO {
 };
 
 // Each round of the window system (ProcessPendingEvents or WaitForEvents) runs the next
-// scripted step; once the script is exhausted, `idle` runs (by default: request a stop, so
-// that a test can never hang in the main cycle).
+// scripted step; once the script is exhausted, `idle` runs (TCoreRig's default: request a stop
+// once everything delivered has been taken, so that a test can never hang in the main cycle).
 class TScriptedHost : public TConsoleHost {
   public:
     std::deque<std::function<void()>> steps;
