@@ -93,7 +93,8 @@ void TFloppyService::ServeDiskRequest(const uint8_t* request) {
     const uint8_t head = request[kReqDX + 1];
 
     // Without a track buffer nothing can be moved: the request is answered as if no image
-    // were attached. A zero-size buffer of a zero geometry is a buffer.
+    // were attached. A zero-size buffer of a zero geometry is a buffer. (The buffer holds
+    // NUMSECTOR items of 512 bytes; the TransferFits tests below only guard that promise.)
     if (!image_.Attached() || !image_.TrackBufferReady()) {
         CopyRequestRegisters(request);
         SetStatus(kDiskNoImage);
@@ -102,7 +103,7 @@ void TFloppyService::ServeDiskRequest(const uint8_t* request) {
     }
 
     if (function == kFnRead) {
-        if (count > image_.NumSector()) {
+        if (count > image_.NumSector() || !image_.TransferFits(count)) {
             screen_.MsgOut("Internal Error: Target application tries to read more than "
                            "NUMSECTOR blocks.");
             return;
@@ -114,7 +115,7 @@ void TFloppyService::ServeDiskRequest(const uint8_t* request) {
         // An error reply is followed by no data frames.
         if (status == kDiskOk) SendDataFrames(count);
     } else if (function == kFnWrite) {
-        if (count > image_.NumSector()) {
+        if (count > image_.NumSector() || !image_.TransferFits(count)) {
             screen_.MsgOut("Internal Error: Target application tries to write more than "
                            "NUMSECTOR blocks.");
             return;

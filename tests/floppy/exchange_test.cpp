@@ -22,11 +22,11 @@ TEST_F(FloppyTest, ReadAnswersWithTheDocumentedReplyAndDataFrameBytes) {
     TDiskOp& blank = target.Add(ReadOp(79, 1, 18, 1)); // last sector: never written by mkfs
     Serve();
     ASSERT_EQ(boot.writes.size(), 3u);
-    EXPECT_EQ(ToHex(boot.writes[0]), "55");
-    EXPECT_EQ(ToHex(boot.writes[1]), "1B 44 75 0D 00 01 00 00 7C 01 00 00 00 00 00");
+    EXPECT_EQ(ToHex(boot.writes.at(0)), "55");
+    EXPECT_EQ(ToHex(boot.writes.at(1)), "1B 44 75 0D 00 01 00 00 7C 01 00 00 00 00 00");
     EXPECT_EQ(boot.read_data, FileSlice(path, 0, 512));
     ASSERT_EQ(blank.writes.size(), 3u);
-    EXPECT_EQ(blank.writes[2], ZeroDataFrame());
+    EXPECT_EQ(blank.writes.at(2), ZeroDataFrame());
 }
 
 TEST_F(FloppyTest, WithoutImageEveryFunctionGetsTheNoImageReply) {
@@ -37,12 +37,12 @@ TEST_F(FloppyTest, WithoutImageEveryFunctionGetsTheNoImageReply) {
     other.function = 8;
     TDiskOp& eight = target.Add(other);
     Serve();
-    EXPECT_EQ(ToHex(read.writes[1]), "1B 44 73 0D 00 01 01 00 7C 01 00 00 00 01 00");
+    EXPECT_EQ(ToHex(read.writes.at(1)), "1B 44 73 0D 00 01 01 00 7C 01 00 00 00 01 00");
     ASSERT_EQ(read.writes.size(), 2u);
     ASSERT_EQ(write.writes.size(), 2u); // no data taken
-    EXPECT_EQ(ToHex(write.writes[1]), "1B 44 73 0D 00 01 01 00 7C 01 00 00 00 01 00");
+    EXPECT_EQ(ToHex(write.writes.at(1)), "1B 44 73 0D 00 01 01 00 7C 01 00 00 00 01 00");
     ASSERT_EQ(eight.writes.size(), 2u);
-    EXPECT_EQ(eight.writes[1][6], 0x01);
+    EXPECT_EQ(eight.writes.at(1)[6], 0x01);
 }
 
 TEST_F(FloppyTest, MoreThanNumSectorIsRefusedWithTheMessageAndNoReply) {
@@ -81,10 +81,10 @@ TEST_F(FloppyTest, ZeroSectorReadAndWriteMoveNoData) {
     TDiskOp& write = target.Add(WriteOp(0, 0, 1, 0, 3));
     Serve();
     ASSERT_EQ(read.writes.size(), 2u);
-    EXPECT_EQ(ToHex(read.writes[1]), "1B 44 76 0D 00 00 00 00 7C 01 00 00 00 00 00");
+    EXPECT_EQ(ToHex(read.writes.at(1)), "1B 44 76 0D 00 00 00 00 7C 01 00 00 00 00 00");
     ASSERT_EQ(write.writes.size(), 3u);
-    EXPECT_EQ(write.writes[1][6], 0x03);
-    EXPECT_EQ(write.writes[2][6], 0x00);
+    EXPECT_EQ(write.writes.at(1)[6], 0x03);
+    EXPECT_EQ(write.writes.at(2)[6], 0x00);
     EXPECT_TRUE(ReadFileBytes(path) == before);
 }
 
@@ -110,8 +110,8 @@ TEST_F(FloppyTest, BadChecksumOnTheSecondDataFrameOfAWriteLeavesTheFileUnchanged
     TDiskOp& bad = target.Add(op);
     Serve();
     ASSERT_EQ(bad.writes.size(), 4u);
-    EXPECT_EQ(ToHex(bad.writes[2]), "55");
-    EXPECT_EQ(ToHex(bad.writes[3]), "AA");
+    EXPECT_EQ(ToHex(bad.writes.at(2)), "55");
+    EXPECT_EQ(ToHex(bad.writes.at(3)), "AA");
     EXPECT_TRUE(ReadFileBytes(path) == before);
 
     TDiskOp& retry = target.Add(WriteOp(3, 0, 1, 3, 4));
@@ -157,10 +157,10 @@ TEST_F(FloppyTest, ReplyRegistersAndCarryPersistAcrossExchangesAndConnections) {
     TDiskOp& failed = target.Add(ReadOp(0, 0, 0, 1)); // sector 0: an error, carry set
     TDiskOp& write = target.Add(WriteOp(4, 0, 1, 1, 5));
     Serve();
-    EXPECT_EQ(failed.replies[0][13], 0x01);
+    EXPECT_EQ(failed.replies.at(0)[13], 0x01);
     // The write's first reply echoes AH 3 and keeps the carry of the reply before it.
-    EXPECT_EQ(ToHex(write.replies[0]), "1B 44 6D 0D 00 01 03 00 7C 01 04 00 00 01 00");
-    EXPECT_EQ(write.replies[1][13], 0x00);
+    EXPECT_EQ(ToHex(write.replies.at(0)), "1B 44 6D 0D 00 01 03 00 7C 01 04 00 00 01 00");
+    EXPECT_EQ(write.replies.at(1)[13], 0x00);
     Disconnect();
 
     Connect(path);
@@ -168,8 +168,8 @@ TEST_F(FloppyTest, ReplyRegistersAndCarryPersistAcrossExchangesAndConnections) {
     target.Add(ReadOp(0, 0, 0, 1));
     TDiskOp& last = target.Add(WriteOp(4, 0, 1, 1, 7));
     Serve();
-    EXPECT_EQ(after.replies[0][13], 0x00);
-    EXPECT_EQ(last.replies[0][13], 0x01);
+    EXPECT_EQ(after.replies.at(0)[13], 0x00);
+    EXPECT_EQ(last.replies.at(0)[13], 0x01);
 }
 
 TEST_F(FloppyTest, DisconnectDuringAWriteLeavesTheFileConsistentAndTheConsoleIdle) {

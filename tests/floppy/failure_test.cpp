@@ -69,8 +69,8 @@ TEST_F(FloppyTest, ReadPastTheEndOfTheFileIsServedAsZerosNeverAsStaleData) {
     std::vector<uint8_t> padded(bytes.begin() + 8 * 512, bytes.end());
     padded.resize(4 * 512, 0);
     EXPECT_EQ(partly.read_data, padded);
-    EXPECT_EQ(Status(partly.replies[0]), 0x00);
-    EXPECT_EQ(Carry(partly.replies[0]), 0);
+    EXPECT_EQ(Status(partly.replies.at(0)), 0x00);
+    EXPECT_EQ(Carry(partly.replies.at(0)), 0);
     EXPECT_EQ(beyond.read_data, std::vector<uint8_t>(18 * 512, 0));
 }
 
@@ -85,10 +85,10 @@ TEST_F(FloppyTest, SeekAndReadFailuresAnswerStatus04WithCarryAndNoDataFrames) {
     TDiskOp& write = target.Add(WriteOp(0, 0, 1, 2, 9));
     Serve();
     ASSERT_EQ(read.writes.size(), 2u);
-    EXPECT_EQ(ToHex(read.writes[1]), "1B 44 6F 0D 00 02 04 00 7C 01 00 00 00 01 00");
+    EXPECT_EQ(ToHex(read.writes.at(1)), "1B 44 6F 0D 00 02 04 00 7C 01 00 00 00 01 00");
     ASSERT_EQ(write.writes.size(), 5u); // the data is taken, then refused
-    EXPECT_EQ(Status(write.writes[4]), 0x04);
-    EXPECT_EQ(Carry(write.writes[4]), 1);
+    EXPECT_EQ(Status(write.writes.at(4)), 0x04);
+    EXPECT_EQ(Carry(write.writes.at(4)), 1);
 }
 
 TEST_F(FloppyTest, SectorZeroIsAnsweredStatus04WithoutTouchingTheFile) {
@@ -99,10 +99,10 @@ TEST_F(FloppyTest, SectorZeroIsAnsweredStatus04WithoutTouchingTheFile) {
     TDiskOp& write = target.Add(WriteOp(1, 0, 0, 1, 10)); // would land on the last sector of track 1
     Serve();
     ASSERT_EQ(read.writes.size(), 2u);
-    EXPECT_EQ(Status(read.writes[1]), 0x04);
-    EXPECT_EQ(Carry(read.writes[1]), 1);
+    EXPECT_EQ(Status(read.writes.at(1)), 0x04);
+    EXPECT_EQ(Carry(read.writes.at(1)), 1);
     ASSERT_EQ(write.writes.size(), 4u);
-    EXPECT_EQ(Status(write.writes[3]), 0x04);
+    EXPECT_EQ(Status(write.writes.at(3)), 0x04);
     EXPECT_TRUE(ReadFileBytes(path) == before);
 }
 
@@ -123,8 +123,8 @@ TEST_F(FloppyTest, WriteReachesTheFileBeforeTheFinalReplyAndMayBeRetried) {
     EXPECT_EQ(seen, op.data);
     EXPECT_EQ(naked.writes.size(), 8u); // nothing after the NAKed reply
     ASSERT_EQ(again.replies.size(), 2u);
-    EXPECT_EQ(Status(again.replies[1]), 0x00);
-    EXPECT_EQ(Carry(again.replies[1]), 0);
+    EXPECT_EQ(Status(again.replies.at(1)), 0x00);
+    EXPECT_EQ(Carry(again.replies.at(1)), 0);
     EXPECT_EQ(check.read_data, op.data);
 }
 
@@ -136,8 +136,8 @@ TEST_F(FloppyTest, FailedWriteAnswersStatus20WithCarry) {
     TDiskOp& write = target.Add(WriteOp(0, 0, 1, 2, 12));
     Serve();
     ASSERT_EQ(write.writes.size(), 5u);
-    EXPECT_EQ(Status(write.writes[4]), 0x20);
-    EXPECT_EQ(Carry(write.writes[4]), 1);
+    EXPECT_EQ(Status(write.writes.at(4)), 0x20);
+    EXPECT_EQ(Carry(write.writes.at(4)), 1);
 }
 
 TEST_F(FloppyTest, WriteProtectedImageIsServedReadOnly) {
@@ -156,8 +156,8 @@ TEST_F(FloppyTest, WriteProtectedImageIsServedReadOnly) {
     Disconnect();
     EXPECT_EQ(read.read_data, FileSlice(path, 0, 3 * 512));
     ASSERT_EQ(write.writes.size(), 5u); // ACK, first reply, two data frame ACKs, final reply
-    EXPECT_EQ(Status(write.writes[4]), 0x03);
-    EXPECT_EQ(Carry(write.writes[4]), 1);
+    EXPECT_EQ(Status(write.writes.at(4)), 0x03);
+    EXPECT_EQ(Carry(write.writes.at(4)), 1);
     EXPECT_TRUE(ReadFileBytes(path) == before);
 }
 
@@ -190,7 +190,7 @@ TEST_F(FloppyTest, OffsetsPast4GiBAreAddressedWithoutWrapping) {
     TDiskOp& read = target.Add(ReadOp(255, 255, 63, 1));
     Serve();
     ASSERT_EQ(write.replies.size(), 2u);
-    EXPECT_EQ(Status(write.replies[1]), 0x00);
+    EXPECT_EQ(Status(write.replies.at(1)), 0x00);
     EXPECT_EQ(FileSlice(path, 8430943744u, 512), write.data);
     EXPECT_EQ(read.read_data, write.data);
 }
@@ -203,9 +203,9 @@ TEST_F(FloppyTest, TrackBufferThatCannotBeHadAnswersEveryRequestAsIfNoImage) {
     TDiskOp& write = target.Add(WriteOp(0, 0, 1, 1, 15));
     Serve();
     ASSERT_EQ(read.writes.size(), 2u);
-    EXPECT_EQ(ToHex(read.writes[1]), "1B 44 73 0D 00 01 01 00 7C 01 00 00 00 01 00");
+    EXPECT_EQ(ToHex(read.writes.at(1)), "1B 44 73 0D 00 01 01 00 7C 01 00 00 00 01 00");
     ASSERT_EQ(write.writes.size(), 2u);
-    EXPECT_EQ(Status(write.writes[1]), 0x01);
+    EXPECT_EQ(Status(write.writes.at(1)), 0x01);
 }
 
 TEST_F(FloppyTest, NeverIdentifiedGeometryGivesAnEmptyTrackBufferNotAFailedOne) {

@@ -41,7 +41,7 @@ TEST_P(FloppySizes, MkfsImageIsIdentifiedAndEveryReadLengthMatchesTheFile) {
     for (TDiskOp* op : reads) {
         SCOPED_TRACE("read of " + std::to_string(op->count) + " sectors");
         ASSERT_EQ(op->replies.size(), 1u);
-        EXPECT_EQ(op->replies[0][6], 0x00);
+        EXPECT_EQ(op->replies.at(0)[6], 0x00);
         EXPECT_EQ(op->read_data,
                   FileSlice(path, Offset(size, op->cylinder, op->head, op->sector),
                             op->count * 512u));
@@ -65,8 +65,8 @@ TEST_P(FloppySizes, WritesOfEveryLengthReachTheFileAndNothingElse) {
     for (TDiskOp* op : writes) {
         SCOPED_TRACE("write of " + std::to_string(op->count) + " sectors");
         ASSERT_EQ(op->replies.size(), 2u);
-        EXPECT_EQ(op->replies[1][6], 0x00);
-        EXPECT_EQ(op->replies[1][13], 0x00);
+        EXPECT_EQ(op->replies.at(1)[6], 0x00);
+        EXPECT_EQ(op->replies.at(1)[13], 0x00);
     }
     EXPECT_TRUE(ReadFileBytes(path) == expected);
 }
