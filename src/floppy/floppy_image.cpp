@@ -26,7 +26,8 @@ void TFloppyImage::OpenImage(const std::string& path) {
         screen_.MsgOut("Can't Identify image");
         return;
     }
-    if (geometry_.bytes_per_sector != 512) screen_.MsgOut("Can't support sector size not equal 512");
+    if (geometry_.bytes_per_sector != 512)
+        screen_.MsgOut("Can't support sector size not equal 512");
 }
 
 bool TFloppyImage::IdentifyImage() {
@@ -38,8 +39,10 @@ bool TFloppyImage::IdentifyImage() {
     const uint8_t* b = boot_sector_.data();
     int type = 0;
     if (std::memcmp(b + 54, "FAT1", 4) == 0) {
-        if (b[58] == '2') type = 12;
-        else if (b[58] == '6') type = 16;
+        if (b[58] == '2')
+            type = 12;
+        else if (b[58] == '6')
+            type = 16;
     } else if (std::memcmp(b + 82, "FAT32", 5) == 0) {
         type = 32;
     }
@@ -95,8 +98,7 @@ uint8_t TFloppyImage::SeekImage(uint8_t cylinder, uint8_t head, uint8_t sector) 
     return kDiskOk;
 }
 
-uint8_t TFloppyImage::ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector,
-                                  uint32_t count) {
+uint8_t TFloppyImage::ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector, uint32_t count) {
     if (!TransferFits(count)) return kDiskSectorNotFound;
     const uint8_t status = SeekImage(cylinder, head, sector);
     if (status != kDiskOk) return status;

@@ -19,7 +19,7 @@ class TScreen;
 constexpr uint8_t kDiskOk = 0x00;
 constexpr uint8_t kDiskNoImage = 0x01;
 constexpr uint8_t kDiskWriteProtected = 0x03;
-constexpr uint8_t kDiskSectorNotFound = 0x04; // also a failed seek or read
+constexpr uint8_t kDiskSectorNotFound = 0x04;    // also a failed seek or read
 constexpr uint8_t kDiskControllerFailure = 0x20; // a failed write or sync
 
 // A geometry needing more than this is refused like memory that cannot be had.

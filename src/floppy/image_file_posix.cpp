@@ -11,19 +11,22 @@ bool WriteRefused(int error) {
     return error == EACCES || error == EPERM || error == EROFS || error == ETXTBSY;
 }
 
+int OpenRetrying(const char* path, int access) {
+    for (;;) {
+        const int fd = ::open(path, access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
 } // namespace
 
 TOpenMode TImageFile::Open(const char* path) {
     Close();
-    constexpr int kFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    int fd;
-    do fd = ::open(path, O_RDWR | kFlags);
-    while (fd < 0 && errno == EINTR);
     TOpenMode mode = omReadWrite;
+    int fd = OpenRetrying(path, O_RDWR);
     if (fd < 0 && WriteRefused(errno)) {
-        do fd = ::open(path, O_RDONLY | kFlags);
-        while (fd < 0 && errno == EINTR);
         mode = omReadOnly;
+        fd = OpenRetrying(path, O_RDONLY);
     }
     if (fd < 0) {
         error_ = errno;
@@ -103,12 +106,11 @@ bool TImageFile::Write(const void* buffer, size_t count) {
 }
 
 bool TImageFile::Sync() {
-    int r;
-    do r = ::fsync(fd_);
-    while (r < 0 && errno == EINTR);
-    if (r < 0 && errno != EINVAL) { // EINVAL: this kind of file has nothing to sync
+    for (;;) {
+        if (::fsync(fd_) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno == EINVAL) return true; // this kind of file has nothing to sync
         error_ = errno;
         return false;
     }
-    return true;
 }

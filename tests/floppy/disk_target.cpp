@@ -14,8 +14,8 @@ constexpr int kRoundLimit = 200000; // no test may spin for ever
 }
 
 std::vector<uint8_t> RequestBytes(const TDiskOp& op) {
-    uint8_t regs[kRegisterBytes] = {op.count, op.function, uint8_t(op.bx), uint8_t(op.bx >> 8),
-                                    op.sector, op.cylinder, 0x00, op.head};
+    uint8_t regs[kRegisterBytes] = {op.count,  op.function, uint8_t(op.bx), uint8_t(op.bx >> 8),
+                                    op.sector, op.cylinder, 0x00,           op.head};
     std::vector<uint8_t> out(kFrameHeader + kRegisterBytes);
     BuildFrame(regs, kRegisterBytes, out.data());
     return out;
@@ -122,8 +122,10 @@ void TDiskTarget::OnWrite(const uint8_t* b, size_t n) {
     switch (phase_) {
     case phIdle: break;
     case phRequestAck:
-        if (single && b[0] == kFrameAck) phase_ = phReply;
-        else Finish();
+        if (single && b[0] == kFrameAck)
+            phase_ = phReply;
+        else
+            Finish();
         break;
     case phReply: {
         const bool ok = CheckFrame(b, n, kReplyFrameSize);
@@ -196,29 +198,31 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
     std::mt19937 gen(seed);
     std::vector<uint8_t> out(count);
-    for (auto& b : out) b = static_cast<uint8_t>(gen());
+    for (auto& b : out)
+        b = static_cast<uint8_t>(gen());
     return out;
 }
 
 bool MakeFatImage(const std::string& path, int kib, size_t file_bytes) {
     const std::string data = path + ".bin";
     WriteFileBytes(data, RandomBytes(file_bytes, static_cast<uint32_t>(kib)));
-    const std::string mkfs = "mkfs.fat -C -f 2 -F 12 -n TEST '" + path + "' " +
-                             std::to_string(kib) + " >/dev/null 2>&1";
+    const std::string mkfs =
+        "mkfs.fat -C -f 2 -F 12 -n TEST '" + path + "' " + std::to_string(kib) + " >/dev/null 2>&1";
     const std::string copy =
         "MTOOLS_SKIP_CHECK=1 mcopy -i '" + path + "' '" + data + "' ::DATA.BIN >/dev/null 2>&1";
     return std::system(mkfs.c_str()) == 0 && std::system(copy.c_str()) == 0;
 }
 
 std::vector<uint8_t> BootSectorImage(uint16_t bytes_per_sector, uint16_t total_sectors,
-                                     uint16_t sectors_per_track, uint16_t heads,
-                                     const char* type54, const char* type82, size_t sectors) {
+                                     uint16_t sectors_per_track, uint16_t heads, const char* type54,
+                                     const char* type82, size_t sectors) {
     std::vector<uint8_t> image = RandomBytes(sectors * 512, sectors_per_track);
     std::fill(image.begin(), image.begin() + 512, 0);
     Put16(&image[11], bytes_per_sector);
@@ -232,7 +236,8 @@ std::vector<uint8_t> BootSectorImage(uint16_t bytes_per_sector, uint16_t total_s
 
 std::string ScreenText(const TScreen& screen) {
     std::string text;
-    for (int row = 0; row < kScreenRows; ++row) text += screen.RowText(row);
+    for (int row = 0; row < kScreenRows; ++row)
+        text += screen.RowText(row);
     return text;
 }
 

@@ -9,6 +9,8 @@
 #include "fakes.h"
 #include "floppy_service.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -25,13 +27,13 @@ struct TDiskOp {
     std::vector<uint8_t> data; // the sectors of a write
 
     // Faults the target injects.
-    int nak_data_frame = -1;         // read: answer AA to this data frame (from 0)
-    int bad_data_frame = -1;         // write: send this data frame with a wrong checksum
-    bool nak_final_reply = false;    // write: answer AA to the final reply
-    size_t request_split = 0;        // send only this many request bytes at first,
-    int rest_after_rounds = 0;       // and the rest this many rounds later
-    int ack_delay_rounds = 0;        // rounds before each ACK of a read's data frame
-    int disconnect_after_writes = -1; // Disconnect at the round after this many console writes
+    int nak_data_frame = -1;              // read: answer AA to this data frame (from 0)
+    int bad_data_frame = -1;              // write: send this data frame with a wrong checksum
+    bool nak_final_reply = false;         // write: answer AA to the final reply
+    size_t request_split = 0;             // send only this many request bytes at first,
+    int rest_after_rounds = 0;            // and the rest this many rounds later
+    int ack_delay_rounds = 0;             // rounds before each ACK of a read's data frame
+    int disconnect_after_writes = -1;     // Disconnect at the round after this many console writes
     std::function<void()> on_final_reply; // runs when a write's final reply arrives
 
     // What happened.
@@ -98,12 +100,10 @@ bool MakeFatImage(const std::string& path, int kib, size_t file_bytes);
 // A boot sector with the given BIOS parameter block fields and type texts at 54 and 82,
 // followed by `sectors` - 1 sectors of random bytes.
 std::vector<uint8_t> BootSectorImage(uint16_t bytes_per_sector, uint16_t total_sectors,
-                                     uint16_t sectors_per_track, uint16_t heads,
-                                     const char* type54, const char* type82, size_t sectors);
+                                     uint16_t sectors_per_track, uint16_t heads, const char* type54,
+                                     const char* type82, size_t sectors);
 // The screen's rows one after another, so that a wrapped line reads on.
 std::string ScreenText(const TScreen& screen);
-
-#include <gtest/gtest.h>
 
 // The console as the window drives it: one floppy service for the whole run, Connect and
 // Disconnect around runs of the real main cycle, and a simulated target on the port.

@@ -51,8 +51,12 @@ class TUnwritable {
     bool holds_ = false;
 };
 
-uint8_t Status(const std::vector<uint8_t>& reply) { return reply[6]; }
-uint8_t Carry(const std::vector<uint8_t>& reply) { return reply[13] & 1; }
+uint8_t Status(const std::vector<uint8_t>& reply) {
+    return reply[6];
+}
+uint8_t Carry(const std::vector<uint8_t>& reply) {
+    return reply[13] & 1;
+}
 
 } // namespace
 
@@ -96,7 +100,8 @@ TEST_F(FloppyTest, SectorZeroIsAnsweredStatus04WithoutTouchingTheFile) {
     const std::vector<uint8_t> before = ReadFileBytes(path);
     Connect(path);
     TDiskOp& read = target.Add(ReadOp(0, 0, 0, 1));
-    TDiskOp& write = target.Add(WriteOp(1, 0, 0, 1, 10)); // would land on the last sector of track 1
+    TDiskOp& write =
+        target.Add(WriteOp(1, 0, 0, 1, 10)); // would land on the last sector of track 1
     Serve();
     ASSERT_EQ(read.writes.size(), 2u);
     EXPECT_EQ(Status(read.writes.at(1)), 0x04);
@@ -164,9 +169,9 @@ TEST_F(FloppyTest, WriteProtectedImageIsServedReadOnly) {
 TEST_F(FloppyTest, SectorSizesOtherThan512KeepTransfersInsideTheTrackBuffer) {
     for (const uint16_t bytes_per_sector : {256, 1024}) {
         SCOPED_TRACE("bytes per sector " + std::to_string(bytes_per_sector));
-        const std::string path = HandMade(
-            std::to_string(bytes_per_sector) + ".img",
-            BootSectorImage(bytes_per_sector, 80, 8, 2, "FAT16   ", "", 40));
+        const std::string path =
+            HandMade(std::to_string(bytes_per_sector) + ".img",
+                     BootSectorImage(bytes_per_sector, 80, 8, 2, "FAT16   ", "", 40));
         const std::vector<uint8_t> before = ReadFileBytes(path);
         Connect(path);
         EXPECT_THAT(ScreenText(rig.screen), HasSubstr("Can't support sector size not equal 512"));

@@ -30,8 +30,8 @@ TEST_P(FloppySizes, MkfsImageIsIdentifiedAndEveryReadLengthMatchesTheFile) {
     const std::string screen = ScreenText(rig.screen);
     EXPECT_THAT(screen, HasSubstr("Bytes Per Sector:    512 "));
     EXPECT_THAT(screen, HasSubstr(size.total_line));
-    EXPECT_THAT(screen, HasSubstr("Sectors Per Track:   " +
-                                  std::to_string(size.sectors_per_track) + " "));
+    EXPECT_THAT(screen,
+                HasSubstr("Sectors Per Track:   " + std::to_string(size.sectors_per_track) + " "));
     EXPECT_THAT(screen, HasSubstr("Number of Heads:     2 "));
 
     std::vector<TDiskOp*> reads;
@@ -42,9 +42,8 @@ TEST_P(FloppySizes, MkfsImageIsIdentifiedAndEveryReadLengthMatchesTheFile) {
         SCOPED_TRACE("read of " + std::to_string(op->count) + " sectors");
         ASSERT_EQ(op->replies.size(), 1u);
         EXPECT_EQ(op->replies.at(0)[6], 0x00);
-        EXPECT_EQ(op->read_data,
-                  FileSlice(path, Offset(size, op->cylinder, op->head, op->sector),
-                            op->count * 512u));
+        EXPECT_EQ(op->read_data, FileSlice(path, Offset(size, op->cylinder, op->head, op->sector),
+                                           op->count * 512u));
         EXPECT_EQ(op->malformed, 0);
     }
 }
@@ -71,12 +70,11 @@ TEST_P(FloppySizes, WritesOfEveryLengthReachTheFileAndNothingElse) {
     EXPECT_TRUE(ReadFileBytes(path) == expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Floppies, FloppySizes,
-    ::testing::Values(TFloppySize{720, 9, "Total Sectors:       1440 "},
-                      TFloppySize{1440, 18, "Total Sectors:       2880 "},
-                      TFloppySize{2880, 36, "Total Sectors:       5760 "}),
-    [](const auto& info) { return std::to_string(info.param.kib) + "K"; });
+INSTANTIATE_TEST_SUITE_P(Floppies, FloppySizes,
+                         ::testing::Values(TFloppySize{720, 9, "Total Sectors:       1440 "},
+                                           TFloppySize{1440, 18, "Total Sectors:       2880 "},
+                                           TFloppySize{2880, 36, "Total Sectors:       5760 "}),
+                         [](const auto& info) { return std::to_string(info.param.kib) + "K"; });
 
 TEST_F(FloppyTest, HandMadeFat16AndFat32BootSectorsAreIdentified) {
     Connect(HandMade("fat16.img", BootSectorImage(512, 40000, 63, 16, "FAT16   ", "", 4)));
