@@ -185,7 +185,9 @@ TEST_F(FloppyTest, DisconnectDuringAWriteLeavesTheFileConsistentAndTheConsoleIdl
     EXPECT_TRUE(ReadFileBytes(path) == before);
     EXPECT_FALSE(service.ImageAttached());
 
-    // Cut while the final reply waits for its ACK: the data is already in the file.
+    // Cut, closing the port this time, while the final reply waits for its ACK: the data is
+    // already in the file.
+    target.disconnect = [this] { Disconnect(); };
     Connect(path);
     op.disconnect_after_writes = 7;
     TDiskOp& late = target.Add(op);

@@ -98,6 +98,10 @@ TEST_F(FloppyTest, UnidentifiedImageStaysAttachedWithTheGeometryOfTheLastIdentif
     EXPECT_EQ(service.Image().Geometry().bytes_per_sector, 512u);
     EXPECT_EQ(service.Image().NumSector(), 18u);
     EXPECT_EQ(service.Image().Geometry().heads, 2u);
+    // The target's status query counts it as attached.
+    rig.StepDeliver(Hex("1B 53"));
+    Serve();
+    EXPECT_EQ(ToHex(rig.port.written), "55");
 }
 
 TEST_F(FloppyTest, MissingFileIsReportedAndNotAttached) {
