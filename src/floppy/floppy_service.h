@@ -42,7 +42,8 @@ class TFloppyService final : public TDiskService {
 
     const TFloppyImage& Image() const { return image_; }
 
-    // The steps of the exchange, exposed for the simulated target and for tests.
+    // The steps of the exchange, as DiskRequest uses them; any of them may throw
+    // TAbandonExchange. Call them only from inside the main cycle.
     //
     // Takes `length` bytes (11 for a request frame, 515 for a data frame after its 1B 44
     // header when `expect_header`) into `buffer`; answers 55 and returns 0 for a good
