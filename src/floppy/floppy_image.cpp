@@ -1,0 +1,121 @@
+#include "floppy_image.h"
+
+#include "frame.h"
+#include "screen.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr size_t kItemBytes = 512; // transfers always move 512-byte items
+
+} // namespace
+
+void TFloppyImage::OpenImage(const std::string& path) {
+    ++generation_;
+    const TOpenMode mode = file_.Open(path.c_str());
+    if (mode == omClosed) {
+        screen_.MsgOut("Can not open image file %s", path.c_str());
+        return;
+    }
+    if (mode == omReadOnly)
+        screen_.MsgOut("Image file is write-protected, attached read-only: %s", path.c_str());
+    if (!IdentifyImage()) {
+        screen_.MsgOut("Can't Identify image");
+        return;
+    }
+    if (geometry_.bytes_per_sector != 512)
+        screen_.MsgOut("Can't support sector size not equal 512");
+}
+
+bool TFloppyImage::IdentifyImage() {
+    if (!file_.IsOpen()) return false;
+    // A short file leaves zeros, never the boot sector of an image attached before.
+    boot_sector_.fill(0);
+    file_.ReadAt(0, boot_sector_.data(), boot_sector_.size());
+
+    const uint8_t* b = boot_sector_.data();
+    int type = 0;
+    if (std::memcmp(b + 54, "FAT1", 4) == 0) {
+        if (b[58] == '2')
+            type = 12;
+        else if (b[58] == '6')
+            type = 16;
+    } else if (std::memcmp(b + 82, "FAT32", 5) == 0) {
+        type = 32;
+    }
+    if (type == 0) return false;
+
+    screen_.MsgOut("Bytes Per Sector:    %lu", static_cast<unsigned long>(Get16(b + 11)));
+    screen_.MsgOut("Total Sectors:       %lu", static_cast<unsigned long>(Get16(b + 19)));
+    screen_.MsgOut("Sectors Per Track:   %lu", static_cast<unsigned long>(Get16(b + 24)));
+    screen_.MsgOut("Number of Heads:     %lu", static_cast<unsigned long>(Get16(b + 26)));
+    geometry_.bytes_per_sector = Get16(b + 11);
+    geometry_.heads = Get16(b + 26);
+    geometry_.sectors_per_track = Get16(b + 24);
+    return true;
+}
+
+void TFloppyImage::AllocTrackBuffer() {
+    ++generation_;
+    buffer_ready_ = false;
+    // Items are 512 bytes whatever the image's own sector size, so a track of items must fit.
+    const uint64_t bytes = static_cast<uint64_t>(geometry_.sectors_per_track) *
+                           std::max<uint64_t>(geometry_.bytes_per_sector, kItemBytes);
+    try {
+        if (bytes > kTrackBufferLimit) throw std::bad_alloc();
+        buffer_.assign(bytes, 0);
+        buffer_ready_ = true;
+    } catch (const std::bad_alloc&) {
+        std::vector<uint8_t>().swap(buffer_);
+        screen_.MsgOut("internal error: not enough memory!");
+    }
+}
+
+void TFloppyImage::CloseImage() {
+    ++generation_;
+    file_.Close();
+}
+
+void TFloppyImage::FreeTrackBuffer() {
+    ++generation_;
+    std::vector<uint8_t>().swap(buffer_);
+    buffer_ready_ = false;
+}
+
+int64_t TFloppyImage::ImageOffset(uint8_t cylinder, uint8_t head, uint8_t sector) const {
+    // Every factor is below 2^16, so the product stays far inside 64 bits.
+    const int64_t track = int64_t{cylinder} * geometry_.heads + head;
+    return (track * geometry_.sectors_per_track + sector - 1) * geometry_.bytes_per_sector;
+}
+
+uint8_t TFloppyImage::SeekImage(uint8_t cylinder, uint8_t head, uint8_t sector) {
+    if (sector == 0) return kDiskSectorNotFound; // sectors count from 1
+    const int64_t offset = ImageOffset(cylinder, head, sector);
+    if (offset < 0 || !file_.Seek(offset)) return kDiskSectorNotFound;
+    return kDiskOk;
+}
+
+uint8_t TFloppyImage::ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector, uint32_t count) {
+    if (!TransferFits(count)) return kDiskSectorNotFound;
+    const uint8_t status = SeekImage(cylinder, head, sector);
+    if (status != kDiskOk) return status;
+    const size_t want = static_cast<size_t>(count) * kItemBytes;
+    if (want == 0) return kDiskOk;
+    const long got = file_.Read(buffer_.data(), want);
+    if (got < 0) return kDiskSectorNotFound;
+    // Past the end of the file the image reads as if padded with zeros.
+    std::memset(buffer_.data() + got, 0, want - static_cast<size_t>(got));
+    return kDiskOk;
+}
+
+uint8_t TFloppyImage::WriteSectors(uint32_t count) {
+    if (ReadOnly()) return kDiskWriteProtected;
+    if (!TransferFits(count)) return kDiskControllerFailure;
+    if (count == 0) return kDiskOk;
+    if (!file_.Write(buffer_.data(), static_cast<size_t>(count) * kItemBytes) || !file_.Sync())
+        return kDiskControllerFailure;
+    return kDiskOk;
+}

@@ -1,0 +1,88 @@
+// The image side of the floppy service: the attached image file, its geometry taken from the
+// boot sector, the track buffer, and sector transfers between them.
+//
+// One instance for the whole run (the geometry outlives connections); window thread only. The
+// file and the track buffer are acquired at Connect and released at Disconnect. Messages go to
+// the console screen. Transfers report a disk status byte for the target (kDisk* below).
+#pragma once
+
+#include "image_file.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TScreen;
+
+// Status bytes of a disk call, as the target's BIOS knows them.
+constexpr uint8_t kDiskOk = 0x00;
+constexpr uint8_t kDiskNoImage = 0x01;
+constexpr uint8_t kDiskWriteProtected = 0x03;
+constexpr uint8_t kDiskSectorNotFound = 0x04;    // also a failed seek or read
+constexpr uint8_t kDiskControllerFailure = 0x20; // a failed write or sync
+
+// A geometry needing more than this is refused like memory that cannot be had.
+constexpr uint64_t kTrackBufferLimit = 16u << 20;
+
+struct TGeometry {
+    uint32_t bytes_per_sector = 0;
+    uint32_t heads = 0;
+    uint32_t sectors_per_track = 0; // also the most sectors one request may move
+};
+
+class TFloppyImage {
+  public:
+    explicit TFloppyImage(TScreen& screen) : screen_(screen) {}
+
+    // Opens and identifies the file. A file that cannot be written is attached read-only with
+    // a console line saying so. Failures are reported on the console only; a file that opened
+    // stays attached even when it cannot be identified.
+    void OpenImage(const std::string& path);
+    // Reads the boot sector and, only when it carries a FAT12, FAT16 or FAT32 type text,
+    // prints and stores its geometry.
+    bool IdentifyImage();
+    // Sized from the geometry in force: a track of sectors, each at least 512 bytes so that
+    // every allowed transfer fits. A zero geometry gives an allocated buffer of size 0.
+    void AllocTrackBuffer();
+    void CloseImage();
+    void FreeTrackBuffer();
+
+    bool Attached() const { return file_.IsOpen(); }
+    bool ReadOnly() const { return file_.Mode() == omReadOnly; }
+    bool TrackBufferReady() const { return buffer_ready_; }
+    const TGeometry& Geometry() const { return geometry_; }
+    uint32_t NumSector() const { return geometry_.sectors_per_track; }
+    // Counts every acquire and release of the file or the buffer, so that an exchange can see
+    // that they changed under it while it waited.
+    uint32_t Generation() const { return generation_; }
+
+    // Byte offset of a sector (sectors count from 1) with the geometry in force. Negative
+    // for sector 0 of the first track.
+    int64_t ImageOffset(uint8_t cylinder, uint8_t head, uint8_t sector) const;
+    // Reads `count` 512-byte items into the buffer; the part past the end of the file reads
+    // as zeros. kDiskSectorNotFound for sector 0 (without touching the file) and for a failed
+    // seek or read.
+    uint8_t ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector, uint32_t count);
+    // Positions the file for WriteSectors; statuses as ReadSectors.
+    uint8_t SeekImage(uint8_t cylinder, uint8_t head, uint8_t sector);
+    // Writes `count` 512-byte items from the buffer at the position and syncs them to disk.
+    // kDiskWriteProtected for a read-only image, kDiskControllerFailure when writing or
+    // syncing fails.
+    uint8_t WriteSectors(uint32_t count);
+
+    // The 512 bytes of item i of a transfer; i < a count that TransferFits.
+    uint8_t* Sector(uint32_t i) { return buffer_.data() + static_cast<size_t>(i) * 512; }
+    bool TransferFits(uint32_t count) const {
+        return buffer_ready_ && static_cast<uint64_t>(count) * 512 <= buffer_.size();
+    }
+
+  private:
+    TScreen& screen_;
+    TImageFile file_;
+    TGeometry geometry_;
+    std::array<uint8_t, 512> boot_sector_{};
+    std::vector<uint8_t> buffer_;
+    bool buffer_ready_ = false;
+    uint32_t generation_ = 0;
+};
