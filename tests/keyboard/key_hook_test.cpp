@@ -28,13 +28,21 @@ constexpr uint32_t kSpace = 57, kEnter = 28, kTab = 15, kLeftShift = 42, kLeftCt
 constexpr uint32_t kLeftAlt = 56, kCapsLock = 58, kNumLock = 69, kF1 = 59, kF4 = 62;
 constexpr uint32_t kKeypad8 = 72, kRightCtrl = 97, kRightAlt = 100;
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "key_hook_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+// One application for the whole program, gone before the program's exit handlers run (Qt's
+// own global objects die there).
+class TQtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    int argc_ = 1;
+    char name_[14] = "key_hook_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] const auto* const qt_environment =
+    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
 
 void SendKey(QObject* to, QEvent::Type type, uint32_t code, int qt_key,
              Qt::KeyboardModifiers mods = {}, const QString& text = {}, bool autorep = false) {
@@ -45,7 +53,6 @@ void SendKey(QObject* to, QEvent::Type type, uint32_t code, int qt_key,
 class KeyHook : public ::testing::Test {
   protected:
     void SetUp() override {
-        App();
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
         edit = new QLineEdit(window.get());
