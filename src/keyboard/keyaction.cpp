@@ -51,8 +51,8 @@ constexpr TTable BuildKeyTable() {
     StateKey(t, 0x45, ksNumLock);
     StateKey(t, 0x46, ksScrollLock);
     // keypad 7 8 9 - 4 5 6 + 1 2 3 0 .
-    Keys(t, 0x47,
-         {0x37, 0x38, 0x39, 0x2D, 0x34, 0x35, 0x36, 0x2B, 0x31, 0x32, 0x33, 0x30, 0x2E}, {});
+    Keys(t, 0x47, {0x37, 0x38, 0x39, 0x2D, 0x34, 0x35, 0x36, 0x2B, 0x31, 0x32, 0x33, 0x30, 0x2E},
+         {});
     t[0x57] = TKeyEntry{0x85, 0, 0xFF, 0, 0}; // F11
     t[0x58] = TKeyEntry{0x86, 0, 0xFF, 0, 0}; // F12
     return t;
@@ -64,22 +64,23 @@ const std::array<TKeyEntry, 256> kKeyTable = BuildKeyTable();
 
 const std::array<std::string_view, kLastNavigationKey - kFirstNavigationKey + 1>
     kNavigationStrings = {
-        "\x1B?",   // 21 Page Up
-        "\x1B/",   // 22 Page Down
-        "\x1B[K",  // 23 End
-        "\x1B[H",  // 24 Home
-        "\x1B[D",  // 25 Left
-        "\x1B[A",  // 26 Up
-        "\x1B[C",  // 27 Right
-        "\x1B[B",  // 28 Down
-        "",        // 29 Select
-        "",        // 2A Print
-        "",        // 2B Execute
-        "",        // 2C Print Screen
-        "\x1B[@",  // 2D Insert
-        "\x1B-",   // 2E Delete
+        "\x1B?",  // 21 Page Up
+        "\x1B/",  // 22 Page Down
+        "\x1B[K", // 23 End
+        "\x1B[H", // 24 Home
+        "\x1B[D", // 25 Left
+        "\x1B[A", // 26 Up
+        "\x1B[C", // 27 Right
+        "\x1B[B", // 28 Down
+        "",       // 29 Select
+        "",       // 2A Print
+        "",       // 2B Execute
+        "",       // 2C Print Screen
+        "\x1B[@", // 2D Insert
+        "\x1B-",  // 2E Delete
 };
 
+// clang-format off
 const std::array<std::string_view, 12> kFunctionStrings = {
     "\x1B" "1", "\x1B" "2", "\x1B" "3", "\x1B" "4", "\x1B" "5", "\x1B" "6",
     "\x1B" "7", "\x1B" "8", "\x1B" "9", "\x1B" "0", "\x1B" "!", "\x1B" "@",
@@ -90,3 +91,4 @@ const std::array<std::string_view, 12> kCtrlFunctionStrings = {
     "\x1B" "1", "\x1B" "2", "\x1B" "3", "\x1B" "4", "\x1B" "5", "\x1B" "6",
     "\x1B" "7", "\x1B" "8", "\x1B" ":", "\x1B" "0", "\x1B" "!", "\x1B" "@",
 };
+// clang-format on

@@ -3,7 +3,8 @@
 namespace {
 
 TKeyResult Send(TKeyResult r, std::string_view bytes) {
-    for (char c : bytes) r.bytes[r.count++] = static_cast<uint8_t>(c);
+    for (char c : bytes)
+        r.bytes[r.count++] = static_cast<uint8_t>(c);
     return r;
 }
 

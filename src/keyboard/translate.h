@@ -21,9 +21,7 @@ struct TKeyResult {
     // the byte did not change, as for an auto-repeated Shift).
     bool print_state = false;
 
-    std::string_view Bytes() const {
-        return {reinterpret_cast<const char*>(bytes.data()), count};
-    }
+    std::string_view Bytes() const { return {reinterpret_cast<const char*>(bytes.data()), count}; }
 };
 
 // Translates one key down or key up. `scan_code` indexes the key table; `virtual_key` selects
@@ -37,7 +35,9 @@ TKeyResult TranslateKey(TKeyDirection direction, uint8_t scan_code, uint8_t virt
 std::string KBDStateText(uint8_t state);
 
 // The reboot button is offered while both Ctrl and Alt are down in `state`.
-constexpr bool RebootButtonShown(uint8_t state) { return (state & (ksCtrl | ksAlt)) == (ksCtrl | ksAlt); }
+constexpr bool RebootButtonShown(uint8_t state) {
+    return (state & (ksCtrl | ksAlt)) == (ksCtrl | ksAlt);
+}
 
 // The PC's own lock keys as the window system reports them; empty where it cannot tell.
 struct TLockState {

@@ -29,9 +29,23 @@ namespace {
 
 // X keycodes of the keys typed below.
 enum : unsigned {
-    xkA = 38, xkC = 54, xkZ = 52, xkSpace = 65, xkLeftShift = 50, xkLeftCtrl = 37,
-    xkRightCtrl = 105, xkLeftAlt = 64, xkNumLock = 77, xkScrollLock = 78, xkKeypad8 = 80,
-    xkF4 = 70, xkF9 = 75, xkUp = 111, xkSuper = 133, xkPause = 127, xkPrint = 107,
+    xkA = 38,
+    xkC = 54,
+    xkZ = 52,
+    xkSpace = 65,
+    xkLeftShift = 50,
+    xkLeftCtrl = 37,
+    xkRightCtrl = 105,
+    xkLeftAlt = 64,
+    xkNumLock = 77,
+    xkScrollLock = 78,
+    xkKeypad8 = 80,
+    xkF4 = 70,
+    xkF9 = 75,
+    xkUp = 111,
+    xkSuper = 133,
+    xkPause = 127,
+    xkPrint = 107,
 };
 
 std::string FindOnPath(const char* program) {
@@ -67,8 +81,8 @@ class TXvfb {
             dup2(null, 0);
             dup2(null, 1);
             dup2(null, 2);
-            execl(xvfb.c_str(), "Xvfb", "-displayfd", fd_arg.c_str(), "-nolisten", "tcp",
-                  "-screen", "0", "640x480x24", static_cast<char*>(nullptr));
+            execl(xvfb.c_str(), "Xvfb", "-displayfd", fd_arg.c_str(), "-nolisten", "tcp", "-screen",
+                  "0", "640x480x24", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -206,9 +220,8 @@ TEST_F(KeyHookOnX11, TypedKeysReachTheTargetAsTheirBytes) {
     keyboard->Tap(xkPrint);
     keyboard->Tap(xkZ);
 
-    const std::vector<std::string> expected = {"61",    "41",    "1B 5B 41", "38",
-                                               "1B 39", "1B 3A", "03",       "1B 5B 41",
-                                               "20",    "1B 34", "7A"};
+    const std::vector<std::string> expected = {
+        "61", "41", "1B 5B 41", "38", "1B 39", "1B 3A", "03", "1B 5B 41", "20", "1B 34", "7A"};
     ASSERT_TRUE(WaitForWrites(expected.size())) << "only " << writes.size() << " writes";
     EXPECT_EQ(writes, expected);
     EXPECT_EQ(clicks, 0);
@@ -225,7 +238,8 @@ TEST_F(KeyHookOnX11, AHeldKeyRepeatsWhileShiftStaysDown) {
     ASSERT_TRUE(repeated) << "no auto-repeat within 10 s: " << writes.size() << " writes";
     keyboard->Tap(xkZ);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !writes.empty() && writes.back() == "7A"; }, 10000));
-    for (size_t i = 0; i + 1 < writes.size(); ++i) EXPECT_EQ(writes[i], "41") << "write " << i;
+    for (size_t i = 0; i + 1 < writes.size(); ++i)
+        EXPECT_EQ(writes[i], "41") << "write " << i;
 }
 
 TEST_F(KeyHookOnX11, TheLabelFollowsTheKeysAndActivationTakesOverThePcsLocks) {

@@ -145,7 +145,8 @@ TEST(KeyTranslation, TheMainBlockAndKeypadTypeTheUsLayout) {
 
 TEST(KeyTranslation, UndefinedScanCodesSendNothingAndKeepTheState) {
     std::vector<int> undefined = {0x00, 0x54, 0x55, 0x56};
-    for (int s = 0x59; s <= 0xFF; ++s) undefined.push_back(s);
+    for (int s = 0x59; s <= 0xFF; ++s)
+        undefined.push_back(s);
     for (int s : undefined) {
         for (TKeyDirection d : {kdDown, kdUp}) {
             // Even with a virtual key that would otherwise send a string.
@@ -237,7 +238,8 @@ TEST(KeyStateText, FieldsKeepTheirColumns) {
     EXPECT_EQ(KBDStateText(kCtrl | kAlt), std::string(21, ' ') + "CTRL ALT ");
     EXPECT_EQ(KBDStateText(0x7F), "NUML CAPS SCRL SHIFT CTRL ALT ");
     EXPECT_EQ(KBDStateText(0x80), std::string(30, ' ')); // the unused bit shows nothing
-    for (int s = 0; s < 256; ++s) EXPECT_EQ(KBDStateText(uint8_t(s)).size(), 30u) << s;
+    for (int s = 0; s < 256; ++s)
+        EXPECT_EQ(KBDStateText(uint8_t(s)).size(), 30u) << s;
 }
 
 TEST(RebootButton, ShownOnlyWhileCtrlAndAltAreBothDown) {

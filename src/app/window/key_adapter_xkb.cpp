@@ -110,8 +110,8 @@ TKeyCodes KeyCodesFromEvent(const QKeyEvent& event) {
 
 TLockState ReadPcLockState() {
 #ifdef QUORVIK_HAVE_X11
-    if (auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                            : nullptr) {
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
         if (x11->display() != nullptr) return ReadXkbLockState(x11->display());
     }
 #endif

@@ -16,7 +16,9 @@ TKeyHook::~TKeyHook() {
     if (auto* app = QCoreApplication::instance()) app->removeEventFilter(this);
 }
 
-bool TKeyHook::RebootButtonWanted() const { return RebootButtonShown(state_); }
+bool TKeyHook::RebootButtonWanted() const {
+    return RebootButtonShown(state_);
+}
 
 void TKeyHook::ButtonDelClick() {
     if (KeyHold()) return;
