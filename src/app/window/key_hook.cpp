@@ -21,7 +21,7 @@ bool TKeyHook::RebootButtonWanted() const {
 }
 
 void TKeyHook::ButtonDelClick() {
-    if (KeyHold()) return;
+    if (KeyHold() || !callbacks_.write) return;
     callbacks_.write(reinterpret_cast<const uint8_t*>(kRebootBytes.data()), kRebootBytes.size());
 }
 
@@ -76,6 +76,6 @@ void TKeyHook::HandleKey(TKeyDirection direction, const QKeyEvent& event) {
     const TKeyResult r =
         TranslateKey(direction, codes.scan_code, codes.virtual_key, state_, KeyHold());
     state_ = r.state;
-    if (r.count != 0) callbacks_.write(r.bytes.data(), r.count);
+    if (r.count != 0 && callbacks_.write) callbacks_.write(r.bytes.data(), r.count);
     if (r.print_state) PrintKBDState();
 }

@@ -25,7 +25,7 @@
 class QKeyEvent;
 
 struct TKeyHookCallbacks {
-    // Sends the bytes to the target (the port's Write; a closed port drops them). Required.
+    // Sends the bytes to the target (the port's Write; a closed port drops them).
     std::function<void(const uint8_t* bytes, size_t count)> write;
     // The link's key hold: while true, keys and the reboot code send nothing. Optional (off).
     std::function<bool()> key_hold;
