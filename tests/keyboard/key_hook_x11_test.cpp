@@ -1,0 +1,269 @@
+// The key hook on a real X server: Xvfb is started on a free display, a window stands in for
+// the main window, and keys are typed with XTest raw keycodes (kernel input code + 8), so they
+// take the whole road through the server's keymap, Qt's xcb platform and the hook.
+#include "key_hook.h"
+#include "xtest_keyboard.h"
+
+#include "fakes.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// X keycodes of the keys typed below.
+enum : unsigned {
+    xkA = 38,
+    xkC = 54,
+    xkZ = 52,
+    xkSpace = 65,
+    xkLeftShift = 50,
+    xkLeftCtrl = 37,
+    xkRightCtrl = 105,
+    xkLeftAlt = 64,
+    xkNumLock = 77,
+    xkScrollLock = 78,
+    xkKeypad8 = 80,
+    xkF4 = 70,
+    xkF9 = 75,
+    xkUp = 111,
+    xkSuper = 133,
+    xkPause = 127,
+    xkPrint = 107,
+};
+
+std::string FindOnPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// An Xvfb server of this test program, on a display it picks itself (-displayfd), stopped
+// at destruction.
+class TXvfb {
+  public:
+    // Returns an empty string on success, else why the server is not there.
+    std::string Start() {
+        const std::string xvfb = FindOnPath("Xvfb");
+        if (xvfb.empty()) return "Xvfb is not installed (Debian package xvfb)";
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return "pipe failed";
+        const std::string fd_arg = std::to_string(fds[1]);
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM); // no stray server if this program crashes
+            fcntl(fds[1], F_SETFD, 0);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(xvfb.c_str(), "Xvfb", "-displayfd", fd_arg.c_str(), "-nolisten", "tcp", "-screen",
+                  "0", "640x480x24", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        if (pid_ < 0) {
+            close(fds[0]);
+            return "fork failed";
+        }
+        // The server writes its display number once it accepts connections.
+        std::string number;
+        for (;;) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, 30000) <= 0) break;
+            char c;
+            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        close(fds[0]);
+        if (number.empty()) return "Xvfb did not come up within 30 s";
+        display_ = ":" + number;
+        return {};
+    }
+    const std::string& Display() const { return display_; }
+    ~TXvfb() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+std::unique_ptr<TXvfb> xvfb;
+std::unique_ptr<QApplication> app;
+std::string unavailable;
+int argc = 1;
+char name[] = "key_hook_x11_test";
+char* argv[] = {name, nullptr};
+
+const std::string kNoState(30, ' ');
+
+class KeyHookOnX11 : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        xvfb = std::make_unique<TXvfb>();
+        unavailable = xvfb->Start();
+        if (!unavailable.empty()) return;
+        setenv("DISPLAY", xvfb->Display().c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        // Keep the test away from any desktop session: no accessibility bridge, no input
+        // method service, no portal.
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    static void TearDownTestSuite() {
+        app.reset();
+        xvfb.reset();
+    }
+
+    void SetUp() override {
+        if (!unavailable.empty()) GTEST_SKIP() << unavailable << "; the X11 key test is skipped";
+        keyboard = std::make_unique<TXTestKeyboard>(xvfb->Display());
+        ASSERT_TRUE(keyboard->Ok()) << "no XTest on " << xvfb->Display();
+        keyboard->SetCapsLock(false);
+        keyboard->SetNumLock(false);
+
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        button = new QPushButton("Connect", window.get());
+        layout->addWidget(button);
+        QObject::connect(button, &QPushButton::clicked, [this] { ++clicks; });
+        hook = std::make_unique<TKeyHook>(
+            window.get(),
+            TKeyHookCallbacks{[this](const uint8_t* bytes, size_t count) {
+                                  writes.push_back(ToHex({bytes, bytes + count}));
+                              },
+                              [] { return false; },
+                              [this](const QString& text) { label = text.toStdString(); }});
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 10000));
+        button->setFocus();
+    }
+
+    void TearDown() override {
+        hook.reset();
+        window.reset();
+        keyboard.reset();
+    }
+
+    // Waits until `count` writes have arrived (keys travel through the server asynchronously).
+    bool WaitForWrites(size_t count) {
+        return QTest::qWaitFor([&] { return writes.size() >= count; }, 10000);
+    }
+    bool WaitForLabel(const std::string& text) {
+        return QTest::qWaitFor([&] { return label == text; }, 10000);
+    }
+
+    std::unique_ptr<TXTestKeyboard> keyboard;
+    std::unique_ptr<QWidget> window;
+    QPushButton* button = nullptr;
+    std::unique_ptr<TKeyHook> hook;
+    std::vector<std::string> writes;
+    std::string label;
+    int clicks = 0;
+};
+
+} // namespace
+
+TEST_F(KeyHookOnX11, TypedKeysReachTheTargetAsTheirBytes) {
+    keyboard->Tap(xkA);
+    keyboard->Press(xkLeftShift);
+    keyboard->Tap(xkA);
+    keyboard->Release(xkLeftShift);
+    keyboard->Tap(xkKeypad8); // Num Lock off: the keypad's Up
+    keyboard->Tap(xkNumLock);
+    keyboard->Tap(xkKeypad8);
+    keyboard->Tap(xkNumLock);
+    keyboard->Tap(xkF9);
+    keyboard->Press(xkLeftCtrl);
+    keyboard->Tap(xkF9);
+    keyboard->Release(xkLeftCtrl);
+    keyboard->Press(xkRightCtrl);
+    keyboard->Tap(xkC);
+    keyboard->Release(xkRightCtrl);
+    keyboard->Tap(xkUp);
+    keyboard->Tap(xkSpace);
+    keyboard->Press(xkLeftAlt);
+    keyboard->Tap(xkF4);
+    keyboard->Release(xkLeftAlt);
+    keyboard->Tap(xkSuper);
+    keyboard->Tap(xkPause);
+    keyboard->Tap(xkPrint);
+    keyboard->Tap(xkZ);
+
+    const std::vector<std::string> expected = {
+        "61", "41", "1B 5B 41", "38", "1B 39", "1B 3A", "03", "1B 5B 41", "20", "1B 34", "7A"};
+    ASSERT_TRUE(WaitForWrites(expected.size())) << "only " << writes.size() << " writes";
+    EXPECT_EQ(writes, expected);
+    EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(hook->KeyboardState(), 0);
+}
+
+TEST_F(KeyHookOnX11, AHeldKeyRepeatsWhileShiftStaysDown) {
+    keyboard->Press(xkLeftShift);
+    keyboard->Press(xkA);
+    const bool repeated = WaitForWrites(3); // the server's auto-repeat
+    keyboard->Release(xkA);
+    keyboard->Release(xkLeftShift);
+    ASSERT_TRUE(repeated) << "no auto-repeat within 10 s: " << writes.size() << " writes";
+    keyboard->Tap(xkZ);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !writes.empty() && writes.back() == "7A"; }, 10000));
+    for (size_t i = 0; i + 1 < writes.size(); ++i)
+        EXPECT_EQ(writes[i], "41") << "write " << i;
+}
+
+TEST_F(KeyHookOnX11, TheLabelFollowsTheKeysAndActivationTakesOverThePcsLocks) {
+    keyboard->Press(xkLeftShift);
+    EXPECT_TRUE(WaitForLabel(std::string(15, ' ') + "SHIFT " + std::string(9, ' ')));
+    keyboard->Release(xkLeftShift);
+    EXPECT_TRUE(WaitForLabel(kNoState));
+
+    // Toggled while another program had the focus, then the window is activated again.
+    keyboard->SetCapsLock(true);
+    hook->FormActivate();
+    EXPECT_EQ(label, "     CAPS " + std::string(20, ' '));
+    keyboard->SetCapsLock(false);
+    keyboard->SetNumLock(true);
+    hook->FormActivate();
+    EXPECT_EQ(label, "NUML " + std::string(25, ' '));
+    keyboard->SetNumLock(false);
+    hook->FormActivate();
+    EXPECT_EQ(label, kNoState);
+
+    // The server's keymap keeps no Scroll Lock state: the program's own bit stays.
+    keyboard->Tap(xkScrollLock);
+    EXPECT_TRUE(WaitForLabel("          SCRL " + std::string(15, ' ')));
+    hook->FormActivate();
+    EXPECT_EQ(label, "          SCRL " + std::string(15, ' '));
+    EXPECT_TRUE(writes.empty());
+}
