@@ -163,9 +163,14 @@ bool TPosixCommDevice::Open(const std::string& name) {
     // unread from before.
     device_event.events = EPOLLIN | EPOLLET;
     device_event.data.fd = fd_;
-    if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake_event) != 0 ||
-        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &device_event) != 0) {
+    if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake_event) != 0) {
         Close(); // out of descriptors: as if the device could not be opened
+        return false;
+    }
+    // A character device that cannot be waited on (EPERM: not a terminal, e.g. /dev/null)
+    // stays open without events; setting its time-outs will fail.
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &device_event) != 0 && errno != EPERM) {
+        Close();
         return false;
     }
     cancel_.store(false);

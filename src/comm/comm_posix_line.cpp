@@ -6,11 +6,16 @@
 #include <asm/termbits.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
 static_assert(sizeof(termios2) <= sizeof(TSavedLine::raw));
+static_assert(sizeof(TLineFlags) == sizeof(termios2));
+static_assert(offsetof(TLineFlags, cc) == offsetof(termios2, c_cc));
+static_assert(offsetof(TLineFlags, ispeed) == offsetof(termios2, c_ispeed));
+static_assert(sizeof(TLineFlags::cc) == sizeof(termios2::c_cc));
 
 namespace {
 
@@ -65,7 +70,10 @@ void LineRestore(int fd, const TSavedLine& saved) {
     SetLine(fd, t);
 }
 
-int LineApply(int fd, const TLineSettings& s, TLineApplied* applied) {
+namespace {
+
+int Compose(const TLineSettings& s, termios2* tp) {
+    termios2& t = *tp;
     if (s.bits_per_second <= 0 || s.bits_per_second > 0xFFFFFFFFLL) return EINVAL;
     tcflag_t size;
     switch (s.data_bits) {
@@ -75,9 +83,6 @@ int LineApply(int fd, const TLineSettings& s, TLineApplied* applied) {
     case da8: size = CS8; break;
     default: return EINVAL; // no 4-bit bytes on a UART
     }
-
-    termios2 t;
-    if (int e = GetLine(fd, &t)) return e;
 
     // Raw mode.
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IMAXBEL);
@@ -136,8 +141,25 @@ int LineApply(int fd, const TLineSettings& s, TLineApplied* applied) {
     t.c_cc[VSTART] = s.xon;
     t.c_cc[VSTOP] = s.xoff;
 
+    return 0;
+}
+
+} // namespace
+
+int LineCompose(const TLineSettings& s, TLineFlags* flags) {
+    termios2 t;
+    std::memcpy(&t, flags, sizeof t);
+    if (int e = Compose(s, &t)) return e;
+    std::memcpy(static_cast<void*>(flags), &t, sizeof t);
+    return 0;
+}
+
+int LineApply(int fd, const TLineSettings& s, TLineApplied* applied) {
+    termios2 t;
+    if (int e = GetLine(fd, &t)) return e;
+    if (int e = Compose(s, &t)) return e;
     if (int e = SetLine(fd, t)) return e;
-    applied->bits_per_second = bps;
+    applied->bits_per_second = t.c_ospeed;
     applied->rts_cts = (t.c_cflag & CRTSCTS) != 0;
     return 0;
 }
