@@ -1,0 +1,58 @@
+// The platform's serial device beneath TThreadComm: one interface, one implementation per
+// platform (comm_posix.cpp on Linux). Internal to the component.
+//
+// Threads: WaitEvent runs on the event thread; CancelWait on any thread; everything else on
+// the main thread. Read, Write and the status calls may run while WaitEvent waits. Open and
+// Close never run while an event thread uses the device. Calls that fail return the system's
+// error number (0 on success) and never raise.
+#pragma once
+
+#include "comm.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The line settings, as the component hands them to the device.
+struct TLineSettings {
+    int64_t bits_per_second = 9600; // <= 0 cannot be set
+    TDataBits data_bits = da8;
+    TStopBits stop_bits = sb10;
+    TParity parity = paNone;
+    TFlowControl flow = fcDefault;
+    TCommOptions options;
+    uint8_t xon = 17, xoff = 19, error_char = 0, eof_char = 0, evt_char = 0;
+};
+
+class TCommDevice {
+  public:
+    virtual ~TCommDevice() = default;
+
+    // Opens the device `name` (the platform's naming). False, with the device closed, when it
+    // cannot be opened or is not a character device.
+    virtual bool Open(const std::string& name) = 0;
+    // Restores what Open changed and closes. Nothing when closed.
+    virtual void Close() = 0;
+
+    virtual int SetTimeouts() = 0;
+    virtual int SetupQueues(uint16_t receive, uint16_t transmit) = 0;
+    virtual int ApplySettings(const TLineSettings& settings) = 0;
+    virtual int Escape(int function) = 0;
+    // The modem status bits (kMs...); false when the device has no modem lines.
+    virtual bool ModemStatus(uint32_t* bits) = 0;
+    // The line error flags (kCe...) since the last call, and the line status.
+    virtual uint32_t ClearError(TComStat* stat) = 0;
+    virtual void Purge(uint32_t flags) = 0;
+    // Transfer semantics of TThreadComm::Read and Write; count > 0.
+    virtual int Read(char* buffer, unsigned long count) = 0;
+    virtual int Write(const char* buffer, unsigned long count) = 0;
+
+    // The events (kEv...) that WaitEvent reports.
+    virtual void SetEventMask(uint32_t mask) = 0;
+    // Blocks until events of the mask occur and returns them, or returns 0 once CancelWait
+    // was called (also before the wait began). Never returns 0 otherwise.
+    virtual uint32_t WaitEvent() = 0;
+    virtual void CancelWait() = 0;
+};
+
+std::unique_ptr<TCommDevice> CreateCommDevice();

@@ -1,0 +1,426 @@
+// The serial device on Linux: a tty opened non-blocking, waited on with epoll and an eventfd.
+#include "comm_device.h"
+#include "comm_posix_line.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// "COM1" ... "COM9" in any case: the path in QUORVIK_COMn, else /dev/ttyS(n-1); a name with a
+// '/' as it is; anything else names no device.
+std::string ResolveDeviceName(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    if (name.size() == 4 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(name[2])) == 'M' && name[3] >= '1' &&
+        name[3] <= '9') {
+        const std::string variable = std::string("QUORVIK_COM") + name[3];
+        const char* path = std::getenv(variable.c_str());
+        if (path && *path) return path;
+        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
+    }
+    return {};
+}
+
+int Ioctl(int fd, unsigned long request, void* arg) {
+    for (;;) {
+        if (::ioctl(fd, request, arg) == 0) return 0;
+        if (errno != EINTR) return errno;
+    }
+}
+
+int MillisecondsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return 0;
+    return static_cast<int>(std::min<long long>(left + 1, INT_MAX));
+}
+
+// Waits for `events` on fd until the deadline. True when the device is ready (or reports a
+// condition that the next read or write will show); false on time-out or failure.
+bool WaitReady(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        const int left = MillisecondsUntil(deadline);
+        if (left == 0) return false;
+        pollfd p{fd, events, 0};
+        const int r = ::poll(&p, 1, left);
+        if (r > 0) return (p.revents & POLLNVAL) == 0;
+        if (r == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+class TPosixCommDevice final : public TCommDevice {
+  public:
+    ~TPosixCommDevice() override { Close(); }
+
+    bool Open(const std::string& name) override;
+    void Close() override;
+    int SetTimeouts() override { return LineCheck(fd_); }
+    // The kernel's tty queues have a fixed size.
+    int SetupQueues(uint16_t, uint16_t) override { return 0; }
+    int ApplySettings(const TLineSettings& settings) override;
+    int Escape(int function) override;
+    bool ModemStatus(uint32_t* bits) override;
+    uint32_t ClearError(TComStat* stat) override;
+    void Purge(uint32_t flags) override;
+    int Read(char* buffer, unsigned long count) override;
+    int Write(const char* buffer, unsigned long count) override;
+    void SetEventMask(uint32_t mask) override { mask_.store(mask); }
+    uint32_t WaitEvent() override;
+    void CancelWait() override;
+
+  private:
+    static constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRing | kEvRlsd;
+
+    void Kick();
+    uint32_t CounterEvents();
+    uint32_t LineEvents();
+    void CloseDescriptors();
+
+    int fd_ = -1;
+    int epoll_ = -1;
+    int wake_ = -1;
+    TSavedLine saved_;
+    bool low_latency_set_ = false;
+    int old_serial_flags_ = 0;
+
+    bool has_counters_ = false; // TIOCGICOUNT works
+    bool has_lines_ = false;    // TIOCMGET works
+    std::atomic<uint32_t> mask_{0};
+    std::atomic<bool> cancel_{false};
+    std::atomic<bool> hung_up_{false};
+    std::atomic<bool> tx_kick_{false};
+    std::atomic<bool> rts_cts_{false};
+    std::atomic<uint32_t> bits_per_second_{9600};
+
+    // Event thread only.
+    serial_icounter_struct event_counts_{};
+    int event_lines_ = 0;
+    bool tx_watch_ = false;
+    int tx_wait_ms_ = -1;
+
+    // Main thread; the lock keeps it whole should a status call come from elsewhere.
+    std::mutex clear_lock_;
+    serial_icounter_struct clear_counts_{};
+};
+
+bool TPosixCommDevice::Open(const std::string& name) {
+    Close();
+    const std::string path = ResolveDeviceName(name);
+    if (path.empty()) return false;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    ::ioctl(fd_, TIOCEXCL); // a privileged process may still open it; nothing to do then
+    LineSave(fd_, &saved_);
+
+    serial_struct serial{};
+    if (Ioctl(fd_, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        old_serial_flags_ = serial.flags;
+        serial.flags |= ASYNC_LOW_LATENCY;
+        low_latency_set_ = Ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+    }
+
+    has_counters_ = Ioctl(fd_, TIOCGICOUNT, &event_counts_) == 0;
+    clear_counts_ = event_counts_;
+    has_lines_ = Ioctl(fd_, TIOCMGET, &event_lines_) == 0;
+
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event wake_event{};
+    wake_event.events = EPOLLIN;
+    wake_event.data.fd = wake_;
+    epoll_event device_event{};
+    // Edge-triggered: a wait ends for newly received bytes, not for bytes that are still
+    // unread from before.
+    device_event.events = EPOLLIN | EPOLLET;
+    device_event.data.fd = fd_;
+    if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake_event) != 0) {
+        Close(); // out of descriptors: as if the device could not be opened
+        return false;
+    }
+    // A character device that cannot be waited on (EPERM: not a terminal, e.g. /dev/null)
+    // stays open without events; setting its time-outs will fail.
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &device_event) != 0 && errno != EPERM) {
+        Close();
+        return false;
+    }
+    cancel_.store(false);
+    hung_up_.store(false);
+    tx_kick_.store(false);
+    tx_watch_ = false;
+    rts_cts_.store(false);
+    return true;
+}
+
+void TPosixCommDevice::CloseDescriptors() {
+    if (epoll_ >= 0) ::close(epoll_);
+    if (wake_ >= 0) ::close(wake_);
+    epoll_ = wake_ = -1;
+}
+
+void TPosixCommDevice::Close() {
+    if (fd_ < 0) return;
+    CloseDescriptors();
+    if (!hung_up_.load()) {
+        if (low_latency_set_) {
+            serial_struct serial{};
+            if (Ioctl(fd_, TIOCGSERIAL, &serial) == 0) {
+                serial.flags = old_serial_flags_;
+                Ioctl(fd_, TIOCSSERIAL, &serial);
+            }
+        }
+        LineRestore(fd_, saved_);
+        ::ioctl(fd_, TIOCNXCL); // the flag outlives this descriptor if others keep it open
+    }
+    low_latency_set_ = false;
+    saved_.valid = false;
+    ::close(fd_); // not retried on EINTR: the descriptor is gone either way
+    fd_ = -1;
+}
+
+int TPosixCommDevice::ApplySettings(const TLineSettings& settings) {
+    TLineApplied applied;
+    if (int e = LineApply(fd_, settings, &applied)) return e;
+    bits_per_second_.store(applied.bits_per_second);
+    rts_cts_.store(applied.rts_cts);
+    if (settings.flow == fcDTR && has_lines_) {
+        // No DTR/DSR handshake on Linux: hold DTR up so that a peer waiting for it may send.
+        int dtr = TIOCM_DTR;
+        Ioctl(fd_, TIOCMBIS, &dtr);
+    }
+    return 0;
+}
+
+int TPosixCommDevice::Escape(int function) {
+    int bits = 0;
+    switch (function) {
+    case kSetXOff: return ::tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
+    case kSetXOn: return ::tcflow(fd_, TCOON) == 0 ? 0 : errno;
+    case kSetRts: bits = TIOCM_RTS; return Ioctl(fd_, TIOCMBIS, &bits);
+    case kClrRts: bits = TIOCM_RTS; return Ioctl(fd_, TIOCMBIC, &bits);
+    case kSetDtr: bits = TIOCM_DTR; return Ioctl(fd_, TIOCMBIS, &bits);
+    case kClrDtr: bits = TIOCM_DTR; return Ioctl(fd_, TIOCMBIC, &bits);
+    case kSetBreak: return Ioctl(fd_, TIOCSBRK, nullptr);
+    case kClrBreak: return Ioctl(fd_, TIOCCBRK, nullptr);
+    default: return EINVAL;
+    }
+}
+
+bool TPosixCommDevice::ModemStatus(uint32_t* bits) {
+    int lines = 0;
+    if (Ioctl(fd_, TIOCMGET, &lines) != 0) return false;
+    *bits = ((lines & TIOCM_CTS) ? kMsCtsOn : 0) | ((lines & TIOCM_DSR) ? kMsDsrOn : 0) |
+            ((lines & TIOCM_RI) ? kMsRingOn : 0) | ((lines & TIOCM_CD) ? kMsRlsdOn : 0);
+    return true;
+}
+
+uint32_t TPosixCommDevice::ClearError(TComStat* stat) {
+    int in = 0, out = 0;
+    if (Ioctl(fd_, FIONREAD, &in) != 0 || in < 0) in = 0;
+    if (Ioctl(fd_, TIOCOUTQ, &out) != 0 || out < 0) out = 0;
+    *stat = TComStat{};
+    stat->cbInQue = static_cast<uint32_t>(in);
+    stat->cbOutQue = static_cast<uint32_t>(out);
+    int lines = 0;
+    if (rts_cts_.load() && has_lines_ && Ioctl(fd_, TIOCMGET, &lines) == 0 &&
+        !(lines & TIOCM_CTS))
+        stat->Flags |= TComStat::kCtsHold;
+
+    uint32_t errors = 0;
+    if (hung_up_.load()) errors |= kCeMode;
+    serial_icounter_struct now{};
+    if (has_counters_ && Ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+        std::lock_guard<std::mutex> guard(clear_lock_);
+        if (now.overrun != clear_counts_.overrun) errors |= kCeOverrun;
+        if (now.buf_overrun != clear_counts_.buf_overrun) errors |= kCeRxOver;
+        if (now.parity != clear_counts_.parity) errors |= kCeRxParity;
+        if (now.frame != clear_counts_.frame) errors |= kCeFrame;
+        if (now.brk != clear_counts_.brk) errors |= kCeBreak;
+        clear_counts_ = now;
+    }
+    return errors;
+}
+
+void TPosixCommDevice::Purge(uint32_t flags) {
+    const bool rx = flags & kPurgeRxClear;
+    const bool tx = flags & kPurgeTxClear;
+    if (rx && tx)
+        ::tcflush(fd_, TCIOFLUSH);
+    else if (rx)
+        ::tcflush(fd_, TCIFLUSH);
+    else if (tx)
+        ::tcflush(fd_, TCOFLUSH);
+}
+
+int TPosixCommDevice::Read(char* buffer, unsigned long count) {
+    count = std::min<unsigned long>(count, INT_MAX);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(1000);
+    unsigned long got = 0;
+    while (got < count) {
+        const ssize_t n = ::read(fd_, buffer + got, count - got);
+        if (n > 0) {
+            got += static_cast<unsigned long>(n);
+            continue;
+        }
+        if (n == 0) break; // hung up
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) break;
+        if (!WaitReady(fd_, POLLIN, deadline)) break;
+    }
+    return static_cast<int>(got);
+}
+
+int TPosixCommDevice::Write(const char* buffer, unsigned long count) {
+    count = std::min<unsigned long>(count, INT_MAX);
+    // Twice the time on the line at 12 bits a byte, plus a second.
+    const uint64_t bps = std::max<uint32_t>(bits_per_second_.load(), 1);
+    const uint64_t line_ms = static_cast<uint64_t>(count) * 12 * 2 * 1000 / bps;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(1000 + line_ms);
+    unsigned long done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd_, buffer + done, count - done);
+        if (n > 0) {
+            done += static_cast<unsigned long>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN && WaitReady(fd_, POLLOUT, deadline)) continue;
+        break;
+    }
+    if (done > 0 && (mask_.load() & kEvTxEmpty)) {
+        tx_kick_.store(true);
+        Kick();
+    }
+    return static_cast<int>(done);
+}
+
+void TPosixCommDevice::Kick() {
+    const uint64_t one = 1;
+    // Fails only when the counter is full, and then the thread is due to wake anyway.
+    [[maybe_unused]] ssize_t r = ::write(wake_, &one, sizeof one);
+}
+
+void TPosixCommDevice::CancelWait() {
+    cancel_.store(true);
+    Kick();
+}
+
+// Events from the driver's counters since the event thread last looked.
+uint32_t TPosixCommDevice::CounterEvents() {
+    serial_icounter_struct now{};
+    if (!has_counters_ || Ioctl(fd_, TIOCGICOUNT, &now) != 0) return 0;
+    const serial_icounter_struct& was = event_counts_;
+    uint32_t ev = 0;
+    if (now.brk != was.brk) ev |= kEvBreak;
+    if (now.frame != was.frame || now.parity != was.parity || now.overrun != was.overrun ||
+        now.buf_overrun != was.buf_overrun)
+        ev |= kEvErr;
+    if (now.cts != was.cts) ev |= kEvCts;
+    if (now.dsr != was.dsr) ev |= kEvDsr;
+    if (now.rng != was.rng) ev |= kEvRing;
+    if (now.dcd != was.dcd) ev |= kEvRlsd;
+    event_counts_ = now;
+    return ev;
+}
+
+// Modem line changes seen by sampling, for drivers without counters.
+uint32_t TPosixCommDevice::LineEvents() {
+    int now = 0;
+    if (Ioctl(fd_, TIOCMGET, &now) != 0) return 0;
+    const int changed = now ^ event_lines_;
+    event_lines_ = now;
+    return ((changed & TIOCM_CTS) ? kEvCts : 0) | ((changed & TIOCM_DSR) ? kEvDsr : 0) |
+           ((changed & TIOCM_RI) ? kEvRing : 0) | ((changed & TIOCM_CD) ? kEvRlsd : 0);
+}
+
+uint32_t TPosixCommDevice::WaitEvent() {
+    for (;;) {
+        if (cancel_.load()) return 0;
+        const uint32_t mask = mask_.load();
+        const bool hung_up = hung_up_.load();
+        const bool sample_lines = !hung_up && has_lines_ && (mask & kModemEvents);
+        int timeout = sample_lines ? 10 : -1;
+        if (tx_watch_ && !hung_up && (timeout < 0 || tx_wait_ms_ < timeout)) timeout = tx_wait_ms_;
+
+        epoll_event events[4];
+        const int n = ::epoll_wait(epoll_, events, 4, timeout);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            // Cannot happen with valid descriptors; wait for the wake-up alone, not spinning.
+            pollfd p{wake_, POLLIN, 0};
+            ::poll(&p, 1, -1);
+        }
+        uint32_t device = 0;
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == wake_) {
+                uint64_t count;
+                [[maybe_unused]] ssize_t r = ::read(wake_, &count, sizeof count);
+            } else {
+                device |= events[i].events;
+            }
+        }
+        if (cancel_.load()) return 0;
+        if (tx_kick_.exchange(false)) tx_watch_ = true;
+
+        uint32_t ev = 0;
+        if (!hung_up && (device & (EPOLLHUP | EPOLLERR))) {
+            // The far end is gone: report it once, then leave the device out of the wait.
+            hung_up_.store(true);
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
+            tx_watch_ = false;
+            ev |= kEvErr;
+        } else if (!hung_up) {
+            if (device & EPOLLIN) ev |= kEvRxChar;
+            if ((device & EPOLLIN) || sample_lines) ev |= CounterEvents();
+            if (sample_lines && !has_counters_) ev |= LineEvents();
+            if (tx_watch_) {
+                int out = 0;
+                if (Ioctl(fd_, TIOCOUTQ, &out) != 0 || out <= 0) {
+                    tx_watch_ = false;
+                    ev |= kEvTxEmpty;
+                } else {
+                    // Look again when the queue should have drained (12 bits a byte), at
+                    // least every 100 ms while the output is held back.
+                    const uint64_t bps = std::max<uint32_t>(bits_per_second_.load(), 1);
+                    tx_wait_ms_ = static_cast<int>(
+                        std::clamp<uint64_t>(static_cast<uint64_t>(out) * 12000 / bps, 1, 100));
+                }
+            }
+        }
+        ev &= mask;
+        if (ev) return ev;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<TCommDevice> CreateCommDevice() { return std::make_unique<TPosixCommDevice>(); }
