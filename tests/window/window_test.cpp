@@ -1,0 +1,245 @@
+// The main window, offscreen: panel states across a real pty connection, the status label,
+// drawing of cells, stretching, the cursor bar and the refresh button.
+#include "window_rig.h"
+
+#include "palette.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class WindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        TestApp();
+        TConDos::message_box_hook = [this](const QString& text) {
+            boxes.push_back(text.toStdString());
+        };
+        window = std::make_unique<TConDos>();
+        window->Timer1->stop(); // tests tick the timer themselves where it matters
+        window->show();
+    }
+    void TearDown() override {
+        window.reset();
+        TConDos::message_box_hook = nullptr;
+    }
+
+    bool Idle() const {
+        return window->Connect->isEnabled() && !window->Disconnect->isEnabled() &&
+               window->EnaFloppy->isEnabled() && window->COMGroup->isEnabled();
+    }
+    bool Connected() const {
+        return !window->Connect->isEnabled() && window->Disconnect->isEnabled() &&
+               !window->EnaFloppy->isEnabled() && !window->COMGroup->isEnabled() &&
+               !window->EnaKeyboard->isEnabled() && !window->EnaVideo->isEnabled();
+    }
+    QString Status() const { return window->Label2->text(); }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) window->Timer1Timer();
+    }
+    QRgb Pixel(int row, int column, int dx, int dy) const {
+        const TRenderer& r = window->Renderer();
+        return r.Bitmap().pixel(column * r.CellWidth() + dx, row * r.CellHeight() + dy);
+    }
+
+    std::vector<std::string> boxes;
+    std::unique_ptr<TConDos> window;
+};
+
+QRgb Colour(int index) {
+    const TRgb c = kColourTable[index];
+    return qRgb(c.r, c.g, c.b);
+}
+
+} // namespace
+
+TEST_F(WindowTest, StartsIdleWithTheCaptionAndTheDefaultPanel) {
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quorvik V1.00 for Windows");
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(window->ButtonDel->isVisible());
+    EXPECT_FALSE(window->EnaKeyboard->isVisible());
+    EXPECT_TRUE(window->EnaVideo->isChecked());
+    EXPECT_TRUE(window->COMGroupItems[0]->isChecked());
+    EXPECT_EQ(Status(), "0");
+    EXPECT_EQ(window->Panel->height(), 41);
+    const TRenderer& r = window->Renderer();
+    EXPECT_EQ(window->width(), 80 * r.CellWidth());
+    EXPECT_EQ(window->height(), 25 * r.CellHeight() + 41);
+}
+
+TEST_F(WindowTest, ConnectShowsTheTargetScreenAndDisconnectReturnsToIdle) {
+    TPtyTarget target;
+    bool connected = false;
+    QString right_after_connect;
+    TStepper steps;
+    steps.Do("connected", [&] {
+             connected = Connected();
+             right_after_connect = Status();
+             target.Send("\x1b[2J\x1b[3;5H\x1b[1;31mHello");
+         })
+        .Then("text on the screen",
+              [&] { return window->Screen().RowText(2).substr(4, 5) == "Hello"; },
+              [&] { Ticks(10); })
+        .Then("count shown", [&] { return Status() == QString::number(window->Link().ReceivedCount()); },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(right_after_connect, "Symb = 2");
+    EXPECT_EQ(window->Screen().Cell(2, 4).attr, 0x0C);
+    EXPECT_TRUE(Idle());
+    EXPECT_FALSE(window->Comm->Enabled());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WindowTest, TheByteCountKeepsGrowingAcrossConnections) {
+    TPtyTarget target;
+    for (int round = 1; round <= 2; ++round) {
+        TStepper steps;
+        steps.Do("send", [&] { target.Send("abcd"); })
+            .Then("received", [&] { return window->Link().ReceivedCount() >= 4 * round; },
+                  [&] { window->CloseComClick(); });
+        EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    }
+    Ticks(10);
+    EXPECT_EQ(Status(), "8");
+}
+
+TEST_F(WindowTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle) {
+    setenv("QUORVIK_COM2", "/nonexistent/quorvik-test-device", 1);
+    window->COMGroupItems[1]->setChecked(true);
+    const std::string before = window->Screen().RowText(0);
+    window->OpenComClick();
+    EXPECT_EQ(boxes, std::vector<std::string>{"Error Opening COM"});
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(Status(), "Symb = 2");
+    EXPECT_EQ(window->Screen().RowText(0), before); // no banner: nothing was written
+}
+
+TEST_F(WindowTest, ASlowBurstShowsTimeout) {
+    TPtyTarget target;
+    TStepper steps;
+    steps.Do("escape", [&] { target.Send("\x1b"); })
+        .Then("escape taken", [&] { return window->Link().ReceivedCount() == 1; },
+              [&] {
+                  Ticks(20); // two seconds of ticks while the command byte is late
+                  target.Send("Q");
+              })
+        .Then("Timeout!", [&] { return Status() == "Timeout!"; }, [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+}
+
+TEST_F(WindowTest, RefreshButtonSendsTwelveUnlessTheKeysAreHeld) {
+    TPtyTarget target;
+    TStepper steps;
+    steps.Do("R", [&] { window->Rscr->click(); })
+        .Then("12 sent", [&] { return target.Received() == "\x12"; },
+              [&] { target.Send("\x1bS"); })
+        .Then("key hold", [&] { return window->Link().key_hold; },
+              [&] {
+                  window->Rscr->click();
+                  target.Send("\x1bQ");
+              })
+        .Then("hold released", [&] { return !window->Link().key_hold; },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    // The status answer (AA: no image) and one refresh request; none while held.
+    EXPECT_EQ(target.Received(), std::string("\x12\xAA", 2));
+}
+
+TEST_F(WindowTest, ClosingTheWindowWhileConnectedDisconnectsFirst) {
+    TPtyTarget target;
+    TStepper steps;
+    steps.Do("close", [&] { window->close(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_FALSE(window->Comm->Enabled());
+    EXPECT_FALSE(window->MainCycleRunning());
+    EXPECT_TRUE(Idle());
+}
+
+TEST_F(WindowTest, CellsAreDrawnInTheColoursOfTheirAttribute) {
+    TScreen& s = window->Screen();
+    s.CharOut(0xF1, 0, 0, 0xDB); // full block: dark blue on white, all foreground
+    s.CharOut(0x8F, 1, 0, ' ');  // bright background, nothing blinks
+    s.CharOut(0x8F, 2, 0, 'H');
+    window->ScreenRefresh();
+    const int cw = window->Renderer().CellWidth();
+    const int ch = window->Renderer().CellHeight();
+    EXPECT_EQ(Pixel(0, 0, cw / 2, ch / 2), Colour(1));
+    EXPECT_EQ(Pixel(0, 1, cw / 2, ch / 2), Colour(8));
+    int white = 0, grey = 0;
+    for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+            const QRgb p = Pixel(0, 2, x, y);
+            white += p == Colour(15);
+            grey += p == Colour(8);
+        }
+    EXPECT_GT(white, 10);
+    EXPECT_GT(grey, 10);
+}
+
+TEST_F(WindowTest, ARefreshDrawsOnlyTheCellsThatChanged) {
+    window->ScreenRefresh();
+    const long before = window->CellsDrawn();
+    window->Screen().CharOut(0x1E, 40, 12, 'x');
+    window->ScreenRefresh();
+    EXPECT_EQ(window->CellsDrawn() - before, 1);
+    window->repaint(); // a paint with nothing changed copies the image, draws no cell
+    EXPECT_EQ(window->CellsDrawn() - before, 1);
+}
+
+TEST_F(WindowTest, AnotherSizeStretchesAndTheNaturalSizeDrawsUnscaled) {
+    const TRenderer& r = window->Renderer();
+    const QSize natural = window->size();
+    window->ScreenRefresh();
+    const long before = window->CellsDrawn();
+    window->resize(natural.width() * 2, natural.height() + 400);
+    QApplication::processEvents();
+    EXPECT_TRUE(window->StretchMode());
+    EXPECT_EQ(window->Marker->width(), r.CellWidth() * 2);
+    EXPECT_EQ(window->Marker->height(), 2);
+    window->ScreenRefresh(); // every non-zero cell again
+    EXPECT_EQ(window->CellsDrawn() - before, 2000);
+    window->resize(natural);
+    QApplication::processEvents();
+    EXPECT_FALSE(window->StretchMode());
+    EXPECT_EQ(window->Marker->width(), r.CellWidth());
+}
+
+TEST_F(WindowTest, TheCursorBarJumpsToAMovedCursorThenBlinksEveryFourTicks) {
+    const TRenderer& r = window->Renderer();
+    window->ScreenRefresh(); // draws the cleared screen
+    Ticks(0);
+    window->Screen().SetCursor(10, 5);
+    // The first blink step comes after the countdown of 5 idle refreshes (one spent above).
+    for (int i = 0; i < 5 && window->Marker->x() != 10 * r.CellWidth(); ++i) window->ScreenRefresh();
+    EXPECT_EQ(window->Marker->pos(), QPoint(10 * r.CellWidth(), 6 * r.CellHeight() + 41 - 2));
+    const bool shown = window->Marker->isVisible();
+    for (int i = 0; i < 3; ++i) window->ScreenRefresh();
+    EXPECT_EQ(window->Marker->isVisible(), shown);
+    window->ScreenRefresh(); // the fourth idle tick flips it
+    EXPECT_NE(window->Marker->isVisible(), shown);
+    for (int i = 0; i < 4; ++i) window->ScreenRefresh();
+    EXPECT_EQ(window->Marker->isVisible(), shown);
+}
+
+TEST_F(WindowTest, AfterClearScreenTheNextBlinkShowsTheBar) {
+    window->ScreenRefresh();
+    for (int i = 0; i < 20; ++i) window->ScreenRefresh();
+    window->Screen().ClearScreen();
+    window->ScreenRefresh(); // the change
+    bool seen = false;
+    for (int i = 0; i < 8 && !seen; ++i) {
+        window->ScreenRefresh();
+        seen = window->Marker->isVisible();
+    }
+    EXPECT_TRUE(seen);
+}
