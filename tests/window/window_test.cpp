@@ -2,10 +2,13 @@
 // drawing of cells, stretching, the cursor bar and the refresh button.
 #include "window_rig.h"
 
+#include "floppy_service.h"
 #include "palette.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QWindow>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -242,4 +245,74 @@ TEST_F(WindowTest, AfterClearScreenTheNextBlinkShowsTheBar) {
         seen = window->Marker->isVisible();
     }
     EXPECT_TRUE(seen);
+}
+
+TEST_F(WindowTest, CancellingTheFloppyDialogLeavesTheBoxUncheckedAndAttachesNothing) {
+    window->file_dialog_hook = [] { return QString(); };
+    window->EnaFloppy->click();
+    EXPECT_FALSE(window->EnaFloppy->isChecked());
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quorvik V1.00 for Windows");
+    TPtyTarget target;
+    TStepper steps;
+    steps.Do("status query", [&] { target.Send("\x1bS"); })
+        .Then("answered", [&] { return !target.Received().empty(); },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_EQ(target.Received(), "\xAA");
+}
+
+TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
+    const std::string dir = testing::TempDir();
+    const std::string path = dir + "/window-test.img";
+    ASSERT_EQ(std::system(("rm -f " + path + " && mkfs.fat -C -F 12 " + path +
+                           " 1440 > /dev/null").c_str()),
+              0);
+    window->file_dialog_hook = [&] { return QString::fromStdString(path); };
+    window->EnaFloppy->click();
+    EXPECT_TRUE(window->EnaFloppy->isChecked());
+    EXPECT_EQ(window->windowTitle().toStdString(),
+              "Quorvik V1.00 for Windows ... ImageFile: window-test.img");
+    TPtyTarget target;
+    TStepper steps;
+    steps.Do("status query", [&] { target.Send("\x1bS"); })
+        .Then("answered", [&] { return !target.Received().empty(); },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_EQ(target.Received(), "\x55");
+    bool geometry_shown = false;
+    for (int row = 0; row < 25; ++row)
+        geometry_shown |= window->Screen().RowText(row).rfind("Sectors Per Track:   18", 0) == 0;
+    EXPECT_TRUE(geometry_shown);
+    EXPECT_FALSE(window->Floppy().ImageAttached()); // released at Disconnect
+    // Unticking the box drops the name from the caption.
+    window->EnaFloppy->click();
+    EXPECT_EQ(window->windowTitle().toStdString(), "Quorvik V1.00 for Windows");
+}
+
+TEST_F(WindowTest, DelAppearsWhileCtrlAndAltAreHeldAndSendsTheRebootCode) {
+    TPtyTarget target;
+    auto key = [&](QEvent::Type type, int qt_key, quint32 linux_code) {
+        QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
+        QApplication::sendEvent(window->windowHandle(), &e);
+    };
+    TStepper steps;
+    steps.Do("hold Ctrl and Alt", [&] {
+             key(QEvent::KeyPress, Qt::Key_Control, 29);
+             key(QEvent::KeyPress, Qt::Key_Alt, 56);
+             Ticks(10);
+         })
+        .Then("Del shown", [&] { return window->ButtonDel->isVisible(); },
+              [&] {
+                  EXPECT_EQ(window->Label1->text().toStdString(),
+                            std::string(15, ' ') + "      CTRL ALT ");
+                  window->ButtonDel->click();
+              })
+        .Then("reboot code", [&] { return target.Received() == "\x1b\x7f"; },
+              [&] {
+                  key(QEvent::KeyRelease, Qt::Key_Alt, 56);
+                  Ticks(10);
+              })
+        .Then("Del hidden", [&] { return !window->ButtonDel->isVisible(); },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
 }
