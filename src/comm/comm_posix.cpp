@@ -251,8 +251,7 @@ uint32_t TPosixCommDevice::ClearError(TComStat* stat) {
     stat->cbInQue = static_cast<uint32_t>(in);
     stat->cbOutQue = static_cast<uint32_t>(out);
     int lines = 0;
-    if (rts_cts_.load() && has_lines_ && Ioctl(fd_, TIOCMGET, &lines) == 0 &&
-        !(lines & TIOCM_CTS))
+    if (rts_cts_.load() && has_lines_ && Ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS))
         stat->Flags |= TComStat::kCtsHold;
 
     uint32_t errors = 0;
@@ -423,4 +422,6 @@ uint32_t TPosixCommDevice::WaitEvent() {
 
 } // namespace
 
-std::unique_ptr<TCommDevice> CreateCommDevice() { return std::make_unique<TPosixCommDevice>(); }
+std::unique_ptr<TCommDevice> CreateCommDevice() {
+    return std::make_unique<TPosixCommDevice>();
+}
