@@ -149,7 +149,12 @@ void TCommEventThread::Execute() {
         }
         if (!poster_) continue; // no main thread to deliver to
         TObject* sender = this;
-        poster_->Post([state, number, mask, sender] { RunHandOff(*state, number, mask, sender); });
+        try {
+            poster_->Post(
+                [state, number, mask, sender] { RunHandOff(*state, number, mask, sender); });
+        } catch (...) {
+            continue; // not queued (out of memory): this event is lost, the next one may pass
+        }
         std::unique_lock<std::mutex> guard(state->lock);
         state->changed.wait(guard, [&] { return state->stopping || state->finished >= number; });
         if (state->stopping) break;

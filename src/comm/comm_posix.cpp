@@ -377,6 +377,9 @@ uint32_t TPosixCommDevice::WaitEvent() {
             // Cannot happen with valid descriptors; wait for the wake-up alone, not spinning.
             pollfd p{wake_, POLLIN, 0};
             ::poll(&p, 1, -1);
+            uint64_t count;
+            [[maybe_unused]] ssize_t r = ::read(wake_, &count, sizeof count);
+            continue;
         }
         uint32_t device = 0;
         for (int i = 0; i < n; ++i) {
