@@ -29,8 +29,8 @@ constexpr uint32_t kEventBits[] = {kEvBreak, kEvCts,    kEvDsr,    kEvErr,    kE
 } // namespace
 
 uint32_t BaudRateBitsPerSecond(TBaudRate rate) {
-    static constexpr uint32_t kTable[] = {110,   300,    600,    1200,   2400,   4800,   9600,
-                                          14400, 19200,  38400,  56000,  57600,  115200, 128000,
+    static constexpr uint32_t kTable[] = {110,    300,    600,    1200,   2400,  4800,   9600,
+                                          14400,  19200,  38400,  56000,  57600, 115200, 128000,
                                           256000, 230400, 460800, 921600, 0};
     return rate < sizeof kTable / sizeof kTable[0] ? kTable[rate] : 0;
 }
@@ -56,7 +56,8 @@ void TCommEventChars::SetEventChar(int index, uint8_t value) {
 
 void TCommEventChars::Assign(const TPersistent* source) {
     if (auto* other = dynamic_cast<const TCommEventChars*>(source)) {
-        for (int i = 0; i < 5; ++i) chars_[i] = other->chars_[i];
+        for (int i = 0; i < 5; ++i)
+            chars_[i] = other->chars_[i];
         return;
     }
     TPersistent::Assign(source);
@@ -112,7 +113,9 @@ TCommEventThread::TCommEventThread(TCommDevice& device, uint32_t suspend_time, T
     device_.SetEventMask(mask_);
 }
 
-TCommEventThread::~TCommEventThread() { Stop(); }
+TCommEventThread::~TCommEventThread() {
+    Stop();
+}
 
 void TCommEventThread::Start(THandler handler) {
     {
@@ -146,7 +149,12 @@ void TCommEventThread::Execute() {
         }
         if (!poster_) continue; // no main thread to deliver to
         TObject* sender = this;
-        poster_->Post([state, number, mask, sender] { RunHandOff(*state, number, mask, sender); });
+        try {
+            poster_->Post(
+                [state, number, mask, sender] { RunHandOff(*state, number, mask, sender); });
+        } catch (...) {
+            continue; // not queued (out of memory): this event is lost, the next one may pass
+        }
         std::unique_lock<std::mutex> guard(state->lock);
         state->changed.wait(guard, [&] { return state->stopping || state->finished >= number; });
         if (state->stopping) break;
@@ -161,7 +169,9 @@ TThreadComm::TThreadComm(TComponent* owner)
     : TComponent(owner), device_(CreateCommDevice()),
       event_chars_(std::make_unique<TCommEventChars>(this)) {}
 
-TThreadComm::~TThreadComm() { Close(); }
+TThreadComm::~TThreadComm() {
+    Close();
+}
 
 void TThreadComm::Open() {
     bool already_open = false;
@@ -250,9 +260,15 @@ void TThreadComm::EscapeComm(int function) {
     if (e) Raise(kEscapeFailed, e);
 }
 
-void TThreadComm::SetDTRState(bool state) { EscapeComm(state ? kSetDtr : kClrDtr); }
-void TThreadComm::SetRTSState(bool state) { EscapeComm(state ? kSetRts : kClrRts); }
-void TThreadComm::SetXONState(bool state) { EscapeComm(state ? kSetXOn : kSetXOff); }
+void TThreadComm::SetDTRState(bool state) {
+    EscapeComm(state ? kSetDtr : kClrDtr);
+}
+void TThreadComm::SetRTSState(bool state) {
+    EscapeComm(state ? kSetRts : kClrRts);
+}
+void TThreadComm::SetXONState(bool state) {
+    EscapeComm(state ? kSetXOn : kSetXOff);
+}
 
 void TThreadComm::SetBREAKState(bool state) {
     EscapeComm(state ? kSetBreak : kClrBreak);

@@ -49,8 +49,10 @@
 //                and clears IXON/IXOFF. fcSoftware sets IXON and IXOFF and clears CRTSCTS.
 //                fcDTR: Linux has no DTR/DSR handshake; the handshake flags are cleared and DTR
 //                is raised (TIOCMBIS, where the driver has modem lines), so that a peer that
-//                waits for DTR may send. fcDefault leaves the driver's handshake as it is.
-//                In every mode VSTART and VSTOP are XOnChar and XOffChar.
+//                waits for DTR may send. fcDefault leaves the driver's handshake as it is;
+//                a Linux tty that nobody has configured has IXON on, so 11 and 13 are then
+//                taken as XON and XOFF (the console sets fcNone). In every mode VSTART and
+//                VSTOP are XOnChar and XOffChar.
 //    The change is written with TCSETS2 (TCSANOW).
 //  - Queue sizes (main, Open): the kernel's tty queues have a fixed size, so sizing them always
 //    succeeds; ReadBufSize and WriteBufSize are kept for the record.
@@ -127,7 +129,13 @@ enum TParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopBits : uint8_t { sb10, sb15, sb20 };
 enum TDataBits : uint8_t { da4, da5, da6, da7, da8 };
 enum TFlowControl : uint8_t { fcNone, fcCTS, fcDTR, fcSoftware, fcDefault };
-enum TCommOption : uint8_t { coParityCheck, coDsrSensitivity, coIgnoreXOff, coErrorChar, coNullStrip };
+enum TCommOption : uint8_t {
+    coParityCheck,
+    coDsrSensitivity,
+    coIgnoreXOff,
+    coErrorChar,
+    coNullStrip
+};
 enum TCommEventType : uint8_t {
     evBreak,
     evCts,
@@ -147,7 +155,8 @@ template <typename E, typename Bits, unsigned Count> class TSet {
 
     constexpr TSet() = default;
     constexpr TSet(std::initializer_list<E> items) {
-        for (E e : items) Include(e);
+        for (E e : items)
+            Include(e);
     }
     // Bits that stand for no value are dropped.
     static constexpr TSet FromBits(Bits bits) {
@@ -157,13 +166,15 @@ template <typename E, typename Bits, unsigned Count> class TSet {
     }
     static constexpr TSet All() { return FromBits(kValid); }
 
-    constexpr bool Contains(E e) const { return (bits_ >> static_cast<unsigned>(e)) & 1u; }
+    constexpr bool Contains(E e) const {
+        return static_cast<unsigned>(e) < Count && ((bits_ >> static_cast<unsigned>(e)) & 1u);
+    }
     constexpr TSet& Include(E e) {
         if (static_cast<unsigned>(e) < Count) bits_ |= static_cast<Bits>(1u << e);
         return *this;
     }
     constexpr TSet& Exclude(E e) {
-        bits_ &= static_cast<Bits>(~(1u << e));
+        if (static_cast<unsigned>(e) < Count) bits_ &= static_cast<Bits>(~(1u << e));
         return *this;
     }
     constexpr Bits ToBits() const { return bits_; }
@@ -173,8 +184,8 @@ template <typename E, typename Bits, unsigned Count> class TSet {
   private:
     Bits bits_ = 0;
 };
-using TCommOptions = TSet<TCommOption, uint8_t, 5>;      // one byte
-using TCommEvents = TSet<TCommEventType, uint16_t, 9>;   // two bytes, bits 9-15 unused
+using TCommOptions = TSet<TCommOption, uint8_t, 5>;    // one byte
+using TCommEvents = TSet<TCommEventType, uint16_t, 9>; // two bytes, bits 9-15 unused
 
 // Event mask bits, as the event thread reports them and OnComStatEvent's Status carries them.
 constexpr uint32_t kEvRxChar = 0x0001;
@@ -324,7 +335,8 @@ class TThreadComm : public TComponent {
     // starts the event thread. Raises "Port already assigned (open)" (port left as it was).
     // Returns normally with the port closed when the device cannot be opened (see Enabled).
     // A failure of the time-outs or the settings raises and leaves the device open without an
-    // event thread; Close closes it.
+    // event thread; Close closes it. Should the system refuse a new thread, std::system_error
+    // leaves Open the same way.
     void Open();
     // Stops the event thread (never kills it; see TCommEventThread::Stop), discards both
     // queues, restores the device's saved settings and closes it. Nothing while closed.

@@ -251,8 +251,7 @@ uint32_t TPosixCommDevice::ClearError(TComStat* stat) {
     stat->cbInQue = static_cast<uint32_t>(in);
     stat->cbOutQue = static_cast<uint32_t>(out);
     int lines = 0;
-    if (rts_cts_.load() && has_lines_ && Ioctl(fd_, TIOCMGET, &lines) == 0 &&
-        !(lines & TIOCM_CTS))
+    if (rts_cts_.load() && has_lines_ && Ioctl(fd_, TIOCMGET, &lines) == 0 && !(lines & TIOCM_CTS))
         stat->Flags |= TComStat::kCtsHold;
 
     uint32_t errors = 0;
@@ -378,6 +377,9 @@ uint32_t TPosixCommDevice::WaitEvent() {
             // Cannot happen with valid descriptors; wait for the wake-up alone, not spinning.
             pollfd p{wake_, POLLIN, 0};
             ::poll(&p, 1, -1);
+            uint64_t count;
+            [[maybe_unused]] ssize_t r = ::read(wake_, &count, sizeof count);
+            continue;
         }
         uint32_t device = 0;
         for (int i = 0; i < n; ++i) {
@@ -423,4 +425,6 @@ uint32_t TPosixCommDevice::WaitEvent() {
 
 } // namespace
 
-std::unique_ptr<TCommDevice> CreateCommDevice() { return std::make_unique<TPosixCommDevice>(); }
+std::unique_ptr<TCommDevice> CreateCommDevice() {
+    return std::make_unique<TPosixCommDevice>();
+}

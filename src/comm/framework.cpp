@@ -10,11 +10,14 @@ TComponent::TComponent(TComponent* owner) : owner_(owner) {
 
 TComponent::~TComponent() {
     // Each owned component removes itself from components_ in its own destructor.
-    while (!components_.empty()) delete components_.back();
+    while (!components_.empty())
+        delete components_.back();
     if (owner_) owner_->Remove(this);
 }
 
-void TComponent::Insert(TComponent* component) { components_.push_back(component); }
+void TComponent::Insert(TComponent* component) {
+    components_.push_back(component);
+}
 
 void TComponent::Remove(TComponent* component) {
     auto it = std::find(components_.begin(), components_.end(), component);

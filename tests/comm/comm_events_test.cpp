@@ -23,7 +23,9 @@ class CommEvents : public ::testing::Test {
     void Record() {
         comm.OnBreak = [this](TObject*) { fired.push_back("Break"); };
         comm.OnError = [this](TObject*, int e) { fired.push_back("Error " + std::to_string(e)); };
-        comm.OnRxChar = [this](TObject*, uint32_t n) { fired.push_back("RxChar " + std::to_string(n)); };
+        comm.OnRxChar = [this](TObject*, uint32_t n) {
+            fired.push_back("RxChar " + std::to_string(n));
+        };
         comm.OnTxEmpty = [this](TObject*) { fired.push_back("TxEmpty"); };
         comm.OnComStatEvent = [this](TObject*, uint32_t status, TComStat s) {
             fired.push_back("ComStat " + std::to_string(status) + " " + std::to_string(s.cbInQue));

@@ -53,7 +53,9 @@ void TPty::Send(const std::vector<uint8_t>& bytes) const {
     }
 }
 
-void TPty::Send(const std::string& text) const { Send(std::vector<uint8_t>(text.begin(), text.end())); }
+void TPty::Send(const std::string& text) const {
+    Send(std::vector<uint8_t>(text.begin(), text.end()));
+}
 
 std::vector<uint8_t> TPty::Receive(size_t count, std::chrono::milliseconds timeout) const {
     std::vector<uint8_t> got;
@@ -131,7 +133,8 @@ size_t TTestPoster::Queued() {
 
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
-    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8));
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8));
     return bytes;
 }
 

@@ -150,8 +150,7 @@ TEST_F(CommSettings, OpenTwiceRaisesAndLeavesThePortAsItWas) {
     EXPECT_EQ(Failure([&] { comm.Open(); }), "Port already assigned (open) (Error: -1)");
     EXPECT_EQ(Failure([&] { comm.CheckOpen(); }), "Port already assigned (open) (Error: -1)");
     EXPECT_TRUE(comm.Enabled());
-    EXPECT_EQ(OutputSpeed(),
-              static_cast<speed_t>(B115200));
+    EXPECT_EQ(OutputSpeed(), static_cast<speed_t>(B115200));
     // Still the same working port.
     EXPECT_EQ(comm.Write("ok", 2), 2);
     const auto got = pty.Receive(2);
@@ -252,7 +251,11 @@ TEST_F(CommSettings, SettingsTheLineCannotTakeRaiseAfterTheValueWasStored) {
     EXPECT_EQ(comm.BaudRate(), brUSER);
     comm.Close();
     // While closed nothing is written, so nothing fails.
-    EXPECT_EQ(Failure([&] { comm.SetDataBits(da4); comm.SetUserBaud(-7); }), "");
+    EXPECT_EQ(Failure([&] {
+                  comm.SetDataBits(da4);
+                  comm.SetUserBaud(-7);
+              }),
+              "");
 }
 
 TEST_F(CommSettings, FlowControlModesSetTheHandshake) {
