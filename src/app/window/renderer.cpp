@@ -50,8 +50,8 @@ TRenderer::TRenderer(const QFont& font) {
 void TRenderer::DrawCell(int row, int column, TCell cell) {
     const TRgb fg = kColourTable[cell.attr & 0x0F];
     const TRgb bg = kColourTable[cell.attr >> 4];
-    // A table of the 256 blends of this cell's two colours, one per coverage value, would cost
-    // more than the 144 pixels it serves; blend per pixel with integer arithmetic instead.
+    const QRgb fg_px = qRgb(fg.r, fg.g, fg.b);
+    const QRgb bg_px = qRgb(bg.r, bg.g, bg.b);
     const uint8_t* mask = &glyphs_[cell.ch * cell_w_ * cell_h_];
     const int x0 = column * cell_w_;
     const int y0 = row * cell_h_;
@@ -60,9 +60,15 @@ void TRenderer::DrawCell(int row, int column, TCell cell) {
         const uint8_t* m = mask + y * cell_w_;
         for (int x = 0; x < cell_w_; ++x) {
             const int a = m[x];
-            const int na = 255 - a;
-            px[x] = qRgb((fg.r * a + bg.r * na + 127) / 255, (fg.g * a + bg.g * na + 127) / 255,
-                         (fg.b * a + bg.b * na + 127) / 255);
+            if (a == 0) {
+                px[x] = bg_px;
+            } else if (a == 255) {
+                px[x] = fg_px;
+            } else { // smoothed edges of a fallback font
+                const int na = 255 - a;
+                px[x] = qRgb((fg.r * a + bg.r * na + 127) / 255, (fg.g * a + bg.g * na + 127) / 255,
+                             (fg.b * a + bg.b * na + 127) / 255);
+            }
         }
     }
 }
