@@ -28,7 +28,8 @@ asan-test: deps
 
 .PHONY: test-only
 test-only:
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
 clean:
 	rm -rf build build-asan build-release
