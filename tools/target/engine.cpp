@@ -129,7 +129,8 @@ void TTargetEngine::SendGarbage() {
 
 bool TTargetEngine::SendFrame(uint8_t* frame, size_t size) {
     ++stats_.frames_sent;
-    if (faults_.corrupt_every > 0 && stats_.frames_sent % faults_.corrupt_every == 0) {
+    if (faults_.corrupt_every > 0 && stats_.frames_sent % faults_.corrupt_every == 0 &&
+        !retrying_) {
         frame[2] ^= 0xFF; // any change of the checksum byte spoils the sum
         ++stats_.corrupted_sent;
     }
@@ -141,7 +142,7 @@ TXferStatus TTargetEngine::SendRequest(const TDiskRegs& regs) {
     TRequestFrame frame = BuildRequestFrame(regs);
     ++stats_.requests_sent;
     bool sent;
-    if (faults_.stall_ms > 0 && !stalled_) {
+    if (faults_.stall_ms > 0 && !stalled_ && !retrying_) {
         // Half a request frame, a pause past the console's patience, then the rest: the
         // console must have given up on the half and must not take the rest for a request.
         stalled_ = true;
@@ -225,7 +226,8 @@ TXferStatus TTargetEngine::ReceiveFrame(uint8_t* frame, size_t size,
 }
 
 TXferStatus TTargetEngine::AckReceived() {
-    if (faults_.nak_every > 0 && stats_.frames_received % faults_.nak_every == 0) {
+    if (faults_.nak_every > 0 && stats_.frames_received % faults_.nak_every == 0 &&
+        !retrying_) {
         ++stats_.naks_injected;
         line_.WriteByte(kFrameNak);
         return TXferStatus::xsInjected;
@@ -302,13 +304,18 @@ template <typename Attempt> TXferResult TTargetEngine::Retrying(Attempt attempt)
             r.status = TXferStatus::xsHangup;
             return r;
         }
-        if (i > 0) ++stats_.retries;
-        SendGarbage();
+        retrying_ = i > 0;
+        if (retrying_)
+            ++stats_.retries;
+        else
+            SendGarbage();
         r = attempt();
         r.attempts = i + 1;
+        retrying_ = false;
         if (Done(r.status)) return r;
         Drain(times_.quiet_ms);
     }
+    retrying_ = false;
     r.last = r.status;
     r.status = TXferStatus::xsGaveUp;
     return r;

@@ -30,7 +30,9 @@ struct TEngineTimes {
     int max_attempts = 8;      // tries of one request before the engine gives up on it
 };
 
-// Deliberate faults. Counters run over the engine's whole life; 0 switches a fault off.
+// Deliberate faults; 0 switches one off. The frame counters run over the engine's whole life,
+// but a fault is only ever injected into the first attempt of a request (and garbage only sent
+// before it): a retry runs clean, so that every request can complete however long it is.
 struct TFaultPlan {
     int nak_every = 0;     // NAK every K-th frame received from the console (reply or data)
     int corrupt_every = 0; // spoil the checksum of every K-th frame sent (request or data)
@@ -157,6 +159,7 @@ class TTargetEngine {
     TEngineStats stats_;
     std::mt19937 rng_;
     bool stalled_ = false;
+    bool retrying_ = false; // the attempt running is a retry: no fault is injected into it
     TClock::time_point deadline_ = TClock::time_point::max();
     TClock::time_point last_ack_{};
     std::vector<uint8_t> stray_;

@@ -68,7 +68,7 @@ TInteractiveSession::TInteractiveSession(TTargetEngine& engine, TInteractiveOpti
 void TInteractiveSession::Flush() {
     if (out_.Bytes().empty()) return;
     // Leave the console's cursor in the command line.
-    out_.Goto(kCommandRow, int(std::string(kPrompt).size() + 1 + input_.size()));
+    out_.Goto(kCommandRow, int(std::string(kPrompt).size() + input_.size()));
     engine_.Line().Write(out_.Bytes().data(), out_.Bytes().size());
     out_.Reset();
 }
@@ -126,7 +126,7 @@ void TInteractiveSession::DrawStatus() {
     out_.Field(2, 17, image_ == TStatusAnswer::saImage ? kGoodAttr : kBadAttr, image, 30);
     std::string geo = "not read yet (boot)";
     if (geo_) {
-        geo = Printf("%u cyl, %u heads, %u sect/track", unsigned(geo_->Cylinders()),
+        geo = Printf("%u cyl, %u hd, %u sec", unsigned(geo_->Cylinders()),
                      unsigned(geo_->heads), unsigned(geo_->sectors_per_track));
     }
     out_.Field(2, 47, kLabelAttr, "Geometry:", 10);

@@ -69,6 +69,7 @@ class TLine {
 
     int fd_;
     int keep_open_;
+    bool socket_ = false; // written with send(MSG_NOSIGNAL): a gone peer is no SIGPIPE
     int pace_baud_ = 0;
     TClock::time_point line_free_{}; // when the last paced byte would have left the wire
     bool hung_up_ = false;

@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,7 +47,10 @@ void MakeRaw(int fd, int baud) {
 } // namespace
 
 TLine::TLine(int fd, int keep_open) : fd_(fd), keep_open_(keep_open) {
-    if (fd_ >= 0) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    if (fd_ < 0) return;
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    struct stat st {};
+    socket_ = fstat(fd_, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
 TLine::~TLine() { Close(); }
@@ -104,7 +109,8 @@ bool TLine::Write(const uint8_t* bytes, size_t count) {
             line_free_ = std::max(line_free_, now) +
                          std::chrono::microseconds(step * 10'000'000ull / pace_baud_);
         }
-        const ssize_t n = ::write(fd_, bytes + done, step);
+        const ssize_t n = socket_ ? ::send(fd_, bytes + done, step, MSG_NOSIGNAL)
+                                  : ::write(fd_, bytes + done, step);
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
@@ -145,8 +151,7 @@ bool TLine::Fill(int timeout_ms) {
             return false;
         }
         if (n < 0 && errno == EINTR) continue;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
         if (left.count() <= 0 && timeout_ms >= 0) return false;
         pollfd p{fd_, POLLIN, 0};
         const int r = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 1)));
