@@ -2,6 +2,7 @@
 
 #include "frame.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -26,7 +27,8 @@ class TConsoleRig::TPort : public TPortIO {
     int Write(const char* buffer, unsigned long count) override {
         unsigned long done = 0;
         while (done < count) {
-            const ssize_t n = ::send(fd_, buffer + done, count - done, MSG_NOSIGNAL);
+            ssize_t n = ::send(fd_, buffer + done, count - done, MSG_NOSIGNAL);
+            if (n < 0 && errno == ENOTSOCK) n = ::write(fd_, buffer + done, count - done);
             if (n <= 0) return -1;
             done += static_cast<unsigned long>(n);
         }
@@ -172,8 +174,14 @@ class TConsoleRig::TDisk : public TDiskService {
 };
 
 TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms)
+    : TConsoleRig(std::move(image), attached, tick_ms, -1) {}
+
+TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms, int console_fd)
     : image_(std::move(image)), attached_(attached), tick_ms_(tick_ms) {
-    socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
+    if (console_fd >= 0)
+        fds_[0] = console_fd;
+    else
+        socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
     thread_ = std::thread([this] {
         TPort port(fds_[0]);
         THost host(fds_[0], tick_ms_, stop_);

@@ -20,6 +20,8 @@ class TConsoleRig {
   public:
     // `tick_ms` is the period of the console's timer: its patience is 20 ticks.
     explicit TConsoleRig(std::vector<uint8_t> image, bool attached = true, int tick_ms = 100);
+    // The console on a descriptor of its own (a terminal it opened), taken over by the rig.
+    TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms, int console_fd);
     ~TConsoleRig();
 
     // The simulator's end (the caller owns it from then on).
