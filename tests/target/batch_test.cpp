@@ -21,7 +21,7 @@ std::string Field(const std::string& summary, const std::string& key) {
 
 TEngineTimes Times() {
     TEngineTimes t;
-    t.answer_ms = 400;
+    t.answer_ms = 1500;
     t.quiet_ms = 60;
     t.garbage_quiet_ms = 20;
     return t;
@@ -72,7 +72,8 @@ TEST(TargetBatch, ReadAllOfAnUnchangedImageSucceedsWithRateAndTurnaround) {
 TEST(TargetBatch, ReadAllCountsTheSectorsThatDifferAndExitsOne) {
     const TFatImage img = MakeFatImage();
     auto served = img.bytes;
-    for (size_t lba : {5u, 1000u, 2879u}) served[lba * 512 + 17] ^= 0x40;
+    for (size_t lba : {5u, 1000u, 2879u})
+        served[lba * 512 + 17] ^= 0x40;
     TBatch b(served);
     TBatchOptions o = TBatch::Options();
     o.expect_path = img.path;
@@ -176,9 +177,9 @@ TEST(TargetBatch, CommandLineNeedsEachModesFilesAndRefusesFaultsThatCannotComple
     EXPECT_FALSE(Parse({"--frobnicate"}, o, error));
 
     TOptions w;
-    ASSERT_TRUE(Parse({"--write-random", "40", "--seed", "7", "--model", "m.img", "--garbage",
-                       "16", "--hangup-after", "9", "--baud", "115200", "--device",
-                       "/dev/pts/9", "--time-limit", "30"},
+    ASSERT_TRUE(Parse({"--write-random", "40", "--seed", "7", "--model", "m.img", "--garbage", "16",
+                       "--hangup-after", "9", "--baud", "115200", "--device", "/dev/pts/9",
+                       "--time-limit", "30"},
                       w, error))
         << error;
     EXPECT_EQ(w.run, TOptions::TRun::rnWriteRandom);

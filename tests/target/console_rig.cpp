@@ -57,9 +57,9 @@ class TConsoleRig::THost : public TConsoleHost {
         if (stop_ && waiting <= 0 && link->queue.QueueEmpty()) link->stop_request = true;
     }
     void WaitForEvents() override {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              next_tick_ - Clock::now())
-                              .count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next_tick_ - Clock::now())
+                .count();
         pollfd p{fd_, POLLIN, 0};
         poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0) + 1));
         if (p.revents & POLLHUP) poll(nullptr, 0, static_cast<int>(tick_.count()));
@@ -101,7 +101,8 @@ class TConsoleRig::TDisk : public TDiskService {
     void Send(uint8_t b) { link_.Write(&b, 1); }
     int ReceiveFrame(uint8_t* buffer, size_t length, bool header) {
         if (header && (Take() != kFrameEsc || Take() != kFrameD)) return 0xCC;
-        for (size_t i = 0; i < length; ++i) buffer[i] = Take();
+        for (size_t i = 0; i < length; ++i)
+            buffer[i] = Take();
         if (FrameChecksum(buffer, length) != 0) {
             Send(kFrameNak);
             return 0xCC;
@@ -119,7 +120,8 @@ class TConsoleRig::TDisk : public TDiskService {
     }
     void SendReply() {
         uint8_t payload[10], frame[kReplyFrameSize];
-        for (int i = 0; i < 4; ++i) Put16(payload + 2 * i, regs_[i]);
+        for (int i = 0; i < 4; ++i)
+            Put16(payload + 2 * i, regs_[i]);
         Put16(payload + 8, flags_);
         BuildFrame(payload, sizeof payload, frame);
         if (SendFrame(frame, sizeof frame) == 1) throw TAbandonExchange{};
@@ -128,7 +130,8 @@ class TConsoleRig::TDisk : public TDiskService {
         return ((size_t(cx >> 8) * heads_ + (dx >> 8)) * spt_ + (cx & 0xFF) - 1) * kSectorBytes;
     }
     void Serve(const uint8_t* req) {
-        for (int i = 0; i < 4; ++i) regs_[i] = Get16(req + 3 + 2 * i);
+        for (int i = 0; i < 4; ++i)
+            regs_[i] = Get16(req + 3 + 2 * i);
         const uint8_t n = regs_[0] & 0xFF, fn = regs_[0] >> 8;
         if (!rig_.attached_) {
             regs_[0] = uint16_t((regs_[0] & 0xFF) | 0x0100);
@@ -158,7 +161,8 @@ class TConsoleRig::TDisk : public TDiskService {
             if (ReceiveFrame(body, sizeof body, true) != 0) throw TAbandonExchange{};
             std::memcpy(track.data() + size_t(i) * kSectorBytes, body + 3, kSectorBytes);
         }
-        for (int i = 0; i < 4; ++i) regs_[i] = Get16(req + 3 + 2 * i);
+        for (int i = 0; i < 4; ++i)
+            regs_[i] = Get16(req + 3 + 2 * i);
         regs_[0] &= 0x00FF;
         flags_ &= ~1;
         SendReply();
@@ -213,12 +217,13 @@ void TConsoleRig::Stop() {
 std::vector<uint8_t> MakeTestImage(uint32_t seed) {
     std::vector<uint8_t> image(2880 * kSectorBytes);
     std::mt19937 rng(seed);
-    for (auto& b : image) b = static_cast<uint8_t>(rng());
+    for (auto& b : image)
+        b = static_cast<uint8_t>(rng());
     uint8_t* boot = image.data();
     std::memset(boot, 0, kSectorBytes);
-    const uint8_t bpb[] = {0xEB, 0x3C, 0x90, 'T', 'E', 'S', 'T', ' ', ' ', ' ', ' ',
-                           0x00, 0x02, 1,    1,   0,   2,   0xE0, 0x00, 0x40, 0x0B, 0xF0,
-                           9,    0,    18,   0,   2,   0};
+    const uint8_t bpb[] = {0xEB, 0x3C, 0x90, 'T', 'E', 'S', 'T', ' ',  ' ',  ' ',
+                           ' ',  0x00, 0x02, 1,   1,   0,   2,   0xE0, 0x00, 0x40,
+                           0x0B, 0xF0, 9,    0,   18,  0,   2,   0};
     std::memcpy(boot, bpb, sizeof bpb);
     std::memcpy(boot + 54, "FAT12   ", 8);
     boot[510] = 0x55;

@@ -66,8 +66,7 @@ TEST(TargetFat12, Fat12EntriesArePackedTwoInThreeBytes) {
 TEST(TargetFat12, ChainsEndAtALoopAtTheLimitAndOutsideTheDisk) {
     // 2 -> 3 -> 2: a loop.
     const auto loop = Hex("F0 FF FF 03 20 00");
-    EXPECT_EQ(ClusterChain(loop.data(), loop.size(), 2, 100, 10),
-              (std::vector<uint16_t>{2, 3}));
+    EXPECT_EQ(ClusterChain(loop.data(), loop.size(), 2, 100, 10), (std::vector<uint16_t>{2, 3}));
     // 2 -> 3 -> 4 -> end, cut at 2 clusters.
     const auto fat = Hex("F0 FF FF 03 40 00 FF 0F");
     EXPECT_EQ(ClusterChain(fat.data(), fat.size(), 2, 100, 2).size(), 2u);

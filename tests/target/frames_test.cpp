@@ -55,7 +55,8 @@ struct TScriptedConsole {
         if (thread.joinable()) thread.join();
         fcntl(fds[0], F_SETFL, O_NONBLOCK);
         uint8_t buf[4096];
-        for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) heard.insert(heard.end(), buf, buf + n);
+        for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+            heard.insert(heard.end(), buf, buf + n);
         return ToHex(heard);
     }
 };
@@ -188,8 +189,7 @@ TEST(TargetEngine, WriteSendsOneDataFramePerSectorAndAcksTheFinalReply) {
     const TXferResult r = engine.WriteOnce(TChs{2, 1, 5}, 1, sector.data());
     EXPECT_EQ(r.status, TXferStatus::xsOk);
     const auto data = DataFrame(0);
-    EXPECT_EQ(con.Heard(), "1B 44 6D 0B 00 01 03 00 7C 05 02 00 01 55 " +
-                               ToHex(data) + " 55");
+    EXPECT_EQ(con.Heard(), "1B 44 6D 0B 00 01 03 00 7C 05 02 00 01 55 " + ToHex(data) + " 55");
     EXPECT_EQ(engine.Stats().sectors_moved, 1u);
 }
 

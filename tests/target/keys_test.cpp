@@ -10,10 +10,12 @@ namespace {
 std::string Decode(const std::string& hex, bool flush = true) {
     TKeyDecoder d;
     std::vector<TKeyEvent> keys;
-    for (uint8_t b : Hex(hex)) d.Feed(b, keys);
+    for (uint8_t b : Hex(hex))
+        d.Feed(b, keys);
     if (flush) d.Flush(keys);
     std::string s;
-    for (const auto& k : keys) s += (s.empty() ? "" : "|") + k.name;
+    for (const auto& k : keys)
+        s += (s.empty() ? "" : "|") + k.name;
     return s;
 }
 
@@ -32,7 +34,8 @@ TEST(TargetKeys, FunctionKeysIncludingCtrlF9) {
 TEST(TargetKeys, RebootCodeAndRefreshRequestHaveTheirOwnKinds) {
     TKeyDecoder d;
     std::vector<TKeyEvent> keys;
-    for (uint8_t b : Hex("1B 7F 12")) d.Feed(b, keys);
+    for (uint8_t b : Hex("1B 7F 12"))
+        d.Feed(b, keys);
     ASSERT_EQ(keys.size(), 2u);
     EXPECT_EQ(keys[0].kind, TKeyKind::kkReboot);
     EXPECT_EQ(HexBytes(keys[0].bytes), "1B 7F");

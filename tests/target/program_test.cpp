@@ -43,8 +43,8 @@ int OpenConsoleSide(const std::string& path) {
 
 TEST(TargetProgram, OnItsOwnPtyItPrintsThePathAndReadsTheWholeImage) {
     const TFatImage img = MakeFatImage();
-    const std::string cmd = std::string(QUORVIK_TARGET_BIN) + " --read-all --expect " +
-                            img.path + " --wait-connect --time-limit 60 --quiet-ms 50";
+    const std::string cmd = std::string(QUORVIK_TARGET_BIN) + " --read-all --expect " + img.path +
+                            " --wait-connect --time-limit 60 --quiet-ms 50";
     FILE* f = popen(cmd.c_str(), "r");
     ASSERT_NE(f, nullptr);
     const std::string first = ReadLine(f);

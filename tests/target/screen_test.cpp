@@ -39,7 +39,8 @@ bool ScreenHas(const TScreen& s, const std::string& text, int* row = nullptr) {
 
 std::string Dump(const TScreen& s) {
     std::string out;
-    for (int r = 0; r < kScreenRows; ++r) out += s.RowText(r) + "\n";
+    for (int r = 0; r < kScreenRows; ++r)
+        out += s.RowText(r) + "\n";
     return out;
 }
 
@@ -62,11 +63,13 @@ struct TLooseSession {
     std::vector<uint8_t> Sent() {
         std::vector<uint8_t> got;
         uint8_t buf[8192];
-        for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.insert(got.end(), buf, buf + n);
+        for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+            got.insert(got.end(), buf, buf + n);
         return got;
     }
     void Keys(const std::string& hex) {
-        for (uint8_t b : Hex(hex)) session->OnByte(b);
+        for (uint8_t b : Hex(hex))
+            session->OnByte(b);
     }
 };
 
@@ -91,7 +94,9 @@ TEST(TargetScreen, EveryAttributeIsSetExactlyWhateverCameBefore) {
 
 TEST(TargetScreen, TextNeverCarriesBytesTheConsoleWouldTakeForCommands) {
     TScreenOut out;
-    out.Goto(3, 0).Text(std::string("a\x1b" "Db\0c\r\nd", 9));
+    out.Goto(3, 0).Text(std::string("a\x1b"
+                                    "Db\0c\r\nd",
+                                    9));
     const TScreen s = Show(out.Bytes());
     EXPECT_EQ(s.RowText(3).substr(0, 9), "a.Db.c..d");
 }
@@ -198,8 +203,7 @@ TEST(TargetInteractive, VerifyReportsTheChecksumOfEverySectorOfTheImage) {
     std::snprintf(crc, sizeof crc, "%08X", Crc32(img.bytes.data(), img.bytes.size()));
     ASSERT_FALSE(session.OutputLines().empty());
     const std::string last = session.OutputLines().back();
-    EXPECT_NE(last.find("verify: 2880 sectors read, CRC-32 " + std::string(crc)),
-              std::string::npos)
+    EXPECT_NE(last.find("verify: 2880 sectors read, CRC-32 " + std::string(crc)), std::string::npos)
         << last;
 }
 
@@ -212,7 +216,8 @@ TEST(TargetInteractive, RebootCodeRestartsTheTargetVisibly) {
     ASSERT_EQ(engine.WaitForConsole(5000), TStatusAnswer::saImage);
     session.Start(TStatusAnswer::saImage);
     session.RunCommand("boot");
-    for (uint8_t b : {0x1B, 0x7F}) session.OnByte(b);
+    for (uint8_t b : {0x1B, 0x7F})
+        session.OnByte(b);
     EXPECT_EQ(session.Reboots(), 1);
     console.Stop();
     const TScreen& s = console.Screen();

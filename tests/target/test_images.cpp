@@ -38,7 +38,8 @@ TFatImage MakeFatImage() {
     img.dir = tmpl;
     img.path = img.dir + "/floppy.img";
     for (int i = 1; i <= 40; ++i)
-        img.readme += "Line " + std::to_string(i) + " of the read-me file, long enough to span clusters.\r\n";
+        img.readme +=
+            "Line " + std::to_string(i) + " of the read-me file, long enough to span clusters.\r\n";
     img.hello = "Hello from the floppy!\r\n";
     WriteFile(img.dir + "/README.TXT", {img.readme.begin(), img.readme.end()});
     WriteFile(img.dir + "/HELLO.TXT", {img.hello.begin(), img.hello.end()});

@@ -6,8 +6,8 @@
 #include <vector>
 
 struct TFatImage {
-    std::string dir;   // a fresh temporary folder holding the image
-    std::string path;  // dir + "/floppy.img"
+    std::string dir;    // a fresh temporary folder holding the image
+    std::string path;   // dir + "/floppy.img"
     std::string readme; // README.TXT, several clusters long
     std::string hello;  // HELLO.TXT, one short line
     std::vector<uint8_t> bytes;

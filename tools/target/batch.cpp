@@ -39,7 +39,9 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
     return ok;
 }
 
-double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(TClock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 const char* FailureResult(const TTargetEngine& engine, const TXferResult& r) {
     if (r.status == TXferStatus::xsHangup) return "hangup";
@@ -184,7 +186,8 @@ TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options)
         if (track == 0 && first == 0) first = in_track > 1 ? 1 : 0;
         if (track * spt + first == 0) continue; // a one-sector disk: nothing to write
         const uint32_t n = std::uniform_int_distribution<uint32_t>(1, in_track - first)(rng);
-        for (size_t b = 0; b < size_t(n) * kSectorBytes; ++b) data[b] = uint8_t(rng());
+        for (size_t b = 0; b < size_t(n) * kSectorBytes; ++b)
+            data[b] = uint8_t(rng());
 
         const uint32_t lba = track * spt + first;
         const TXferResult r =
@@ -247,7 +250,7 @@ std::string FormatSummary(const TBatchReport& report, const TEngineStats& s) {
         (unsigned long long)s.corrupted_sent, (unsigned long long)s.naks_received,
         (unsigned long long)s.garbage_bytes_sent, (unsigned long long)s.stalls,
         (unsigned long long)s.timeouts, (unsigned long long)s.bad_frames,
-        (unsigned long long)s.stray_bytes, s.hung_up ? 1 : 0, detail.empty() ? "" : " detail=",
-        detail.c_str());
+        (unsigned long long)s.stray_bytes, s.hung_up ? 1 : 0,
+        detail.empty() ? "" : " detail=", detail.c_str());
     return line;
 }

@@ -28,12 +28,14 @@ uint32_t Crc32(const uint8_t* bytes, size_t count, uint32_t crc) {
         std::array<uint32_t, 256> t{};
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             t[i] = c;
         }
         return t;
     }();
     crc = ~crc;
-    for (size_t i = 0; i < count; ++i) crc = kTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    for (size_t i = 0; i < count; ++i)
+        crc = kTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }

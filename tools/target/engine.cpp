@@ -15,8 +15,7 @@ int64_t Micros(TClock::duration d) {
 }
 
 bool Done(TXferStatus s) {
-    return s == TXferStatus::xsOk || s == TXferStatus::xsDiskError ||
-           s == TXferStatus::xsHangup;
+    return s == TXferStatus::xsOk || s == TXferStatus::xsDiskError || s == TXferStatus::xsHangup;
 }
 
 } // namespace
@@ -66,7 +65,8 @@ std::vector<uint8_t> TTargetEngine::TakeStray() {
 }
 
 void TTargetEngine::MoveBufferedToStray() {
-    for (int b; (b = line_.ReadByte(0)) >= 0;) KeepStray(static_cast<uint8_t>(b));
+    for (int b; (b = line_.ReadByte(0)) >= 0;)
+        KeepStray(static_cast<uint8_t>(b));
 }
 
 TStatusAnswer TTargetEngine::QueryStatus(int timeout_ms) {
@@ -84,7 +84,9 @@ TStatusAnswer TTargetEngine::QueryStatus(int timeout_ms) {
     }
 }
 
-bool TTargetEngine::ReleaseKeys() { return line_.Write(kKeysRelease, sizeof kKeysRelease); }
+bool TTargetEngine::ReleaseKeys() {
+    return line_.Write(kKeysRelease, sizeof kKeysRelease);
+}
 
 TStatusAnswer TTargetEngine::WaitForConsole(int limit_ms) {
     const auto until = TClock::now() + std::chrono::milliseconds(WaitMs(limit_ms));
@@ -122,7 +124,8 @@ void TTargetEngine::Drain(int quiet_ms) {
 void TTargetEngine::SendGarbage() {
     if (faults_.garbage_bytes <= 0) return;
     std::vector<uint8_t> junk(static_cast<size_t>(faults_.garbage_bytes));
-    for (auto& b : junk) b = static_cast<uint8_t>(rng_());
+    for (auto& b : junk)
+        b = static_cast<uint8_t>(rng_());
     if (line_.Write(junk.data(), junk.size())) stats_.garbage_bytes_sent += junk.size();
     Drain(times_.garbage_quiet_ms);
 }
@@ -196,8 +199,7 @@ TXferStatus TTargetEngine::AwaitAck() {
     return TXferStatus::xsBadAnswer;
 }
 
-TXferStatus TTargetEngine::ReceiveFrame(uint8_t* frame, size_t size,
-                                        TClock::time_point* first_at) {
+TXferStatus TTargetEngine::ReceiveFrame(uint8_t* frame, size_t size, TClock::time_point* first_at) {
     for (size_t i = 0; i < size; ++i) {
         const int b = line_.ReadByte(WaitMs(times_.answer_ms));
         if (b == kLineTimedOut) {
@@ -226,8 +228,7 @@ TXferStatus TTargetEngine::ReceiveFrame(uint8_t* frame, size_t size,
 }
 
 TXferStatus TTargetEngine::AckReceived() {
-    if (faults_.nak_every > 0 && stats_.frames_received % faults_.nak_every == 0 &&
-        !retrying_) {
+    if (faults_.nak_every > 0 && stats_.frames_received % faults_.nak_every == 0 && !retrying_) {
         ++stats_.naks_injected;
         line_.WriteByte(kFrameNak);
         return TXferStatus::xsInjected;
@@ -240,14 +241,12 @@ TXferStatus TTargetEngine::AckReceived() {
     return TXferStatus::xsOk;
 }
 
-TXferStatus TTargetEngine::AwaitReply(const TDiskRegs& request, uint8_t expect_ah,
-                                      TReply& reply) {
+TXferStatus TTargetEngine::AwaitReply(const TDiskRegs& request, uint8_t expect_ah, TReply& reply) {
     uint8_t frame[kReplyFrameSize];
     if (auto st = ReceiveFrame(frame, sizeof frame, nullptr); st != TXferStatus::xsOk) return st;
     const bool parsed = ParseReply(frame, reply);
-    const bool echoed = parsed && reply.regs.Al() == request.Al() &&
-                        reply.regs.bx == request.bx && reply.regs.cx == request.cx &&
-                        reply.regs.dx == request.dx;
+    const bool echoed = parsed && reply.regs.Al() == request.Al() && reply.regs.bx == request.bx &&
+                        reply.regs.cx == request.cx && reply.regs.dx == request.dx;
     if (!echoed || (!reply.Carry() && reply.regs.Ah() != expect_ah)) {
         // A reply for some other request: refuse it so that the console stops here.
         ++stats_.bad_frames;

@@ -92,7 +92,7 @@ const char* XferStatusName(TXferStatus s);
 struct TXferResult {
     TXferStatus status = TXferStatus::xsOk;
     TXferStatus last = TXferStatus::xsOk; // for xsGaveUp: why the last attempt failed
-    TReply reply;                          // the last good reply (xsOk, xsDiskError)
+    TReply reply;                         // the last good reply (xsOk, xsDiskError)
     int attempts = 0;
 };
 

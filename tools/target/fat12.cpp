@@ -7,14 +7,17 @@ namespace {
 
 std::string Field(const uint8_t* p, size_t n) {
     std::string s(reinterpret_cast<const char*>(p), n);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.pop_back();
     for (auto& c : s) {
         if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) c = '.';
     }
     return s;
 }
 
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (uint32_t(Get16(p + 2)) << 16); }
+uint32_t Get32(const uint8_t* p) {
+    return Get16(p) | (uint32_t(Get16(p + 2)) << 16);
+}
 
 } // namespace
 
@@ -77,9 +80,9 @@ std::vector<TDirEntry> ParseDirectory(const uint8_t* bytes, size_t size) {
     std::vector<TDirEntry> out;
     for (size_t off = 0; off + 32 <= size; off += 32) {
         const uint8_t* e = bytes + off;
-        if (e[0] == 0x00) break;                  // never used: the end of the directory
-        if (e[0] == 0xE5) continue;               // deleted
-        if ((e[11] & 0x3F) == 0x0F) continue;     // a piece of a long name
+        if (e[0] == 0x00) break;              // never used: the end of the directory
+        if (e[0] == 0xE5) continue;           // deleted
+        if ((e[11] & 0x3F) == 0x0F) continue; // a piece of a long name
         TDirEntry d;
         std::string base = Field(e, 8);
         if (!base.empty() && static_cast<uint8_t>(e[0]) == 0x05) base[0] = char(0xE5);

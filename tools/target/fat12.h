@@ -10,19 +10,19 @@
 #include <vector>
 
 struct TBootInfo {
-    std::string oem;                  // offset 3, 8 characters
-    uint16_t bytes_per_sector = 0;    // 11
-    uint8_t sectors_per_cluster = 0;  // 13
-    uint16_t reserved_sectors = 0;    // 14
-    uint8_t fats = 0;                 // 16
-    uint16_t root_entries = 0;        // 17
-    uint32_t total_sectors = 0;       // 19, or the 32-bit count at 32 when that one is 0
-    uint8_t media = 0;                // 21
-    uint16_t sectors_per_fat = 0;     // 22
-    uint16_t sectors_per_track = 0;   // 24
-    uint16_t heads = 0;               // 26
-    std::string label;                // 43, 11 characters
-    std::string fs_type;              // 54, 8 characters
+    std::string oem;                 // offset 3, 8 characters
+    uint16_t bytes_per_sector = 0;   // 11
+    uint8_t sectors_per_cluster = 0; // 13
+    uint16_t reserved_sectors = 0;   // 14
+    uint8_t fats = 0;                // 16
+    uint16_t root_entries = 0;       // 17
+    uint32_t total_sectors = 0;      // 19, or the 32-bit count at 32 when that one is 0
+    uint8_t media = 0;               // 21
+    uint16_t sectors_per_fat = 0;    // 22
+    uint16_t sectors_per_track = 0;  // 24
+    uint16_t heads = 0;              // 26
+    std::string label;               // 43, 11 characters
+    std::string fs_type;             // 54, 8 characters
 
     uint32_t RootDirLba() const { return reserved_sectors + uint32_t(fats) * sectors_per_fat; }
     uint32_t RootDirSectors() const { return (uint32_t(root_entries) * 32 + 511) / 512; }

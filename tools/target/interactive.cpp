@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr uint8_t kTitleAttr = 0x1F;   // bright white on blue
-constexpr uint8_t kFrameAttr = 0x0B;   // bright cyan
+constexpr uint8_t kTitleAttr = 0x1F; // bright white on blue
+constexpr uint8_t kFrameAttr = 0x0B; // bright cyan
 constexpr uint8_t kLabelAttr = 0x07;
 constexpr uint8_t kValueAttr = 0x0F;
-constexpr uint8_t kGoodAttr = 0x0A;    // bright green
-constexpr uint8_t kBadAttr = 0x0C;     // bright red
-constexpr uint8_t kPromptAttr = 0x0E;  // yellow
-constexpr uint8_t kHelpAttr = 0x30;    // black on cyan
-constexpr uint8_t kRebootAttr = 0xCF;  // bright white on bright red
+constexpr uint8_t kGoodAttr = 0x0A;   // bright green
+constexpr uint8_t kBadAttr = 0x0C;    // bright red
+constexpr uint8_t kPromptAttr = 0x0E; // yellow
+constexpr uint8_t kHelpAttr = 0x30;   // black on cyan
+constexpr uint8_t kRebootAttr = 0xCF; // bright white on bright red
 constexpr int kStatusTop = 1, kStatusBottom = 6;
 constexpr int kActivityRow = 5;
 constexpr int kHelpRow = 24;
@@ -33,7 +33,8 @@ std::string Printf(const char* fmt, auto... args) {
 }
 
 std::string Upper(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -49,7 +50,8 @@ std::vector<std::string> TextLines(const uint8_t* p, size_t n, size_t width) {
         }
         if (b == '\r') continue;
         if (b == '\t') {
-            do lines.back() += ' ';
+            do
+                lines.back() += ' ';
             while (lines.back().size() % 8 && lines.back().size() < width);
         } else {
             lines.back() += (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
@@ -95,9 +97,9 @@ void TInteractiveSession::Start(TStatusAnswer answer) {
     image_ = answer;
     engine_.ReleaseKeys();
     DrawAll();
-    Say("Target running. Type a command on the console's keyboard; 'help' lists them.",
-        kGoodAttr);
-    for (uint8_t b : engine_.TakeStray()) OnByte(b);
+    Say("Target running. Type a command on the console's keyboard; 'help' lists them.", kGoodAttr);
+    for (uint8_t b : engine_.TakeStray())
+        OnByte(b);
     Flush();
 }
 
@@ -126,8 +128,8 @@ void TInteractiveSession::DrawStatus() {
     out_.Field(2, 17, image_ == TStatusAnswer::saImage ? kGoodAttr : kBadAttr, image, 30);
     std::string geo = "not read yet (boot)";
     if (geo_) {
-        geo = Printf("%u cyl, %u hd, %u sec", unsigned(geo_->Cylinders()),
-                     unsigned(geo_->heads), unsigned(geo_->sectors_per_track));
+        geo = Printf("%u cyl, %u hd, %u sec", unsigned(geo_->Cylinders()), unsigned(geo_->heads),
+                     unsigned(geo_->sectors_per_track));
     }
     out_.Field(2, 47, kLabelAttr, "Geometry:", 10);
     out_.Field(2, 57, kValueAttr, geo, 21);
@@ -194,9 +196,9 @@ void TInteractiveSession::ShowPage() {
         }
     }
     if (!pending_.empty()) {
-        output_.push_back({Printf("-- %zu more lines: Space or Enter for more, Esc to stop --",
-                                  pending_.size()),
-                           kPromptAttr});
+        output_.push_back(
+            {Printf("-- %zu more lines: Space or Enter for more, Esc to stop --", pending_.size()),
+             kPromptAttr});
         if (output_.size() > room) output_.pop_front();
         scrolled = true;
     }
@@ -211,21 +213,24 @@ void TInteractiveSession::ShowPage() {
 
 std::vector<std::string> TInteractiveSession::OutputLines() const {
     std::vector<std::string> v;
-    for (const auto& l : output_) v.push_back(l.text);
+    for (const auto& l : output_)
+        v.push_back(l.text);
     return v;
 }
 
 void TInteractiveSession::OnSilence() {
     std::vector<TKeyEvent> keys;
     decoder_.Flush(keys);
-    for (const auto& k : keys) HandleKey(k);
+    for (const auto& k : keys)
+        HandleKey(k);
     Flush();
 }
 
 void TInteractiveSession::OnByte(uint8_t b) {
     std::vector<TKeyEvent> keys;
     decoder_.Feed(b, keys);
-    for (const auto& k : keys) HandleKey(k);
+    for (const auto& k : keys)
+        HandleKey(k);
     Flush();
 }
 
@@ -235,8 +240,7 @@ void TInteractiveSession::HandleKey(const TKeyEvent& key) {
     out_.Field(3, 17, kValueAttr, last_key_, 61);
     out_.Field(4, 17, kValueAttr,
                Printf("keys %llu  requests %llu  retries %llu  sectors %llu",
-                      (unsigned long long)keys_,
-                      (unsigned long long)engine_.Stats().requests_sent,
+                      (unsigned long long)keys_, (unsigned long long)engine_.Stats().requests_sent,
                       (unsigned long long)engine_.Stats().retries,
                       (unsigned long long)engine_.Stats().sectors_moved),
                61);
@@ -245,8 +249,7 @@ void TInteractiveSession::HandleKey(const TKeyEvent& key) {
         // What a target does on Ctrl-Alt-Del: start over, with the screen cleared and the disk
         // forgotten.
         ++reboots_;
-        out_.Field(0, 0, kRebootAttr, "  *** Reboot code 1B 7F received: restarting ***",
-                   kColumns);
+        out_.Field(0, 0, kRebootAttr, "  *** Reboot code 1B 7F received: restarting ***", kColumns);
         Flush();
         geo_.reset();
         input_.clear();
@@ -261,8 +264,7 @@ void TInteractiveSession::HandleKey(const TKeyEvent& key) {
     if (key.kind == TKeyKind::kkRefresh) {
         ++refreshes_;
         DrawAll();
-        Say(Printf("Refresh request (12): screen drawn again (%d so far).", refreshes_),
-            kGoodAttr);
+        Say(Printf("Refresh request (12): screen drawn again (%d so far).", refreshes_), kGoodAttr);
         return;
     }
     if (!pending_.empty()) {
@@ -362,7 +364,8 @@ void TInteractiveSession::EndDisk() {
     for (uint8_t b : engine_.TakeStray()) {
         std::vector<TKeyEvent> keys;
         decoder_.Feed(b, keys);
-        for (const auto& k : keys) HandleKey(k);
+        for (const auto& k : keys)
+            HandleKey(k);
     }
     DrawStatus();
     Flush();
@@ -404,8 +407,8 @@ void TInteractiveSession::CmdBoot() {
     if (EnsureGeometry()) {
         const TBootInfo& b = *geo_;
         SayMany({
-            {Printf("OEM name '%s', volume label '%s', type '%s'", b.oem.c_str(),
-                    b.label.c_str(), b.fs_type.c_str()),
+            {Printf("OEM name '%s', volume label '%s', type '%s'", b.oem.c_str(), b.label.c_str(),
+                    b.fs_type.c_str()),
              kValueAttr},
             {Printf("%u bytes per sector, %u sectors per cluster, %u reserved, %u FATs of %u",
                     b.bytes_per_sector, b.sectors_per_cluster, b.reserved_sectors, b.fats,
@@ -467,8 +470,8 @@ void TInteractiveSession::CmdDir() {
                 bytes += e.size;
             }
         }
-        lines.push_back({Printf("%d file(s), %llu bytes", files, (unsigned long long)bytes),
-                         kGoodAttr});
+        lines.push_back(
+            {Printf("%d file(s), %llu bytes", files, (unsigned long long)bytes), kGoodAttr});
         SayMany(std::move(lines));
     }
     EndDisk();
@@ -492,13 +495,13 @@ void TInteractiveSession::CmdType(const std::string& name) {
         } else {
             const size_t cluster_bytes = size_t(b.sectors_per_cluster) * kSectorBytes;
             const size_t size = std::min<size_t>(it->size, kMaxTypeBytes);
-            const auto chain = ClusterChain(fat.data(), fat.size(), it->first_cluster,
-                                            b.Clusters(), (size + cluster_bytes - 1) / cluster_bytes);
+            const auto chain = ClusterChain(fat.data(), fat.size(), it->first_cluster, b.Clusters(),
+                                            (size + cluster_bytes - 1) / cluster_bytes);
             std::vector<uint8_t> data(chain.size() * cluster_bytes);
             bool ok = true;
             for (size_t i = 0; i < chain.size() && ok; ++i) {
-                SetActivity(Printf("reading %s: cluster %zu of %zu", want.c_str(), i + 1,
-                                   chain.size()));
+                SetActivity(
+                    Printf("reading %s: cluster %zu of %zu", want.c_str(), i + 1, chain.size()));
                 const uint32_t lba = b.DataLba() + uint32_t(chain[i] - 2) * b.sectors_per_cluster;
                 const TXferResult r = ReadRange(engine_, b, lba, b.sectors_per_cluster,
                                                 data.data() + i * cluster_bytes);
@@ -513,8 +516,8 @@ void TInteractiveSession::CmdType(const std::string& name) {
                 std::vector<TOutLine> lines;
                 for (auto& l : TextLines(data.data(), have, size_t(kOutputWidth)))
                     lines.push_back({l, kValueAttr});
-                std::string tail = Printf("-- %s, %lu bytes", want.c_str(),
-                                          (unsigned long)it->size);
+                std::string tail =
+                    Printf("-- %s, %lu bytes", want.c_str(), (unsigned long)it->size);
                 if (have < it->size) tail += Printf(", first %zu shown", have);
                 lines.push_back({tail + " --", kGoodAttr});
                 SayMany(std::move(lines));
@@ -540,7 +543,8 @@ void TInteractiveSession::CmdDump(const std::string& args) {
         lines.push_back({Printf("Cylinder %d, head %d, sector %d:", c, h, s), kGoodAttr});
         for (int off = 0; off < int(kSectorBytes); off += 16) {
             std::string l = Printf("%03X ", off);
-            for (int i = 0; i < 16; ++i) l += Printf(i == 8 ? "-%02X" : " %02X", sector[off + i]);
+            for (int i = 0; i < 16; ++i)
+                l += Printf(i == 8 ? "-%02X" : " %02X", sector[off + i]);
             l += "  ";
             for (int i = 0; i < 16; ++i) {
                 const uint8_t ch = sector[off + i];
@@ -567,11 +571,11 @@ void TInteractiveSession::CmdVerify() {
                 if (cyl == shown_cyl) return;
                 shown_cyl = cyl;
                 const int bar = int(40 * uint64_t(done) / b.total_sectors);
-                SetActivity(Printf("verify %3u%% ", unsigned(100 * uint64_t(done) /
-                                                             b.total_sectors)) +
-                                std::string(size_t(bar), char(cp437::kBlock)) +
-                                std::string(size_t(40 - bar), char(cp437::kShade)),
-                            kGoodAttr);
+                SetActivity(
+                    Printf("verify %3u%% ", unsigned(100 * uint64_t(done) / b.total_sectors)) +
+                        std::string(size_t(bar), char(cp437::kBlock)) +
+                        std::string(size_t(40 - bar), char(cp437::kShade)),
+                    kGoodAttr);
             });
         const double secs = std::chrono::duration<double>(TClock::now() - t0).count();
         SetActivity("");

@@ -19,9 +19,9 @@
 #include <vector>
 
 struct TInteractiveOptions {
-    std::string line_name;                 // shown in the title bar
+    std::string line_name; // shown in the title bar
     const volatile std::sig_atomic_t* stop = nullptr;
-    int connect_probe_limit_ms = 500;      // one round of waiting for the console
+    int connect_probe_limit_ms = 500; // one round of waiting for the console
 };
 
 class TInteractiveSession {
@@ -44,9 +44,9 @@ class TInteractiveSession {
     int Reboots() const { return reboots_; }
     int Refreshes() const { return refreshes_; }
 
-    static constexpr int kOutputTop = 8;     // first row inside the output box
-    static constexpr int kOutputRows = 13;   // rows inside the output box
-    static constexpr int kOutputWidth = 76;  // columns inside, less a blank at each side
+    static constexpr int kOutputTop = 8;    // first row inside the output box
+    static constexpr int kOutputRows = 13;  // rows inside the output box
+    static constexpr int kOutputWidth = 76; // columns inside, less a blank at each side
     static constexpr int kCommandRow = 22;
     static constexpr size_t kMaxInput = 60;
     static constexpr size_t kMaxTypeBytes = 64 * 1024;

@@ -11,12 +11,31 @@ TKeyEvent Single(uint8_t b) {
     e.bytes = {b};
     char name[24];
     switch (b) {
-    case 0x0D: e.kind = TKeyKind::kkEnter; e.name = "Enter"; return e;
-    case 0x08: e.kind = TKeyKind::kkBackspace; e.name = "Backspace"; return e;
-    case 0x09: e.kind = TKeyKind::kkTab; e.name = "Tab"; return e;
-    case 0x12: e.kind = TKeyKind::kkRefresh; e.name = "Refresh (or Ctrl-R)"; return e;
-    case kEsc: e.kind = TKeyKind::kkEscape; e.name = "Esc"; return e;
-    case 0x20: e.kind = TKeyKind::kkChar; e.ch = b; e.name = "Space"; return e;
+    case 0x0D:
+        e.kind = TKeyKind::kkEnter;
+        e.name = "Enter";
+        return e;
+    case 0x08:
+        e.kind = TKeyKind::kkBackspace;
+        e.name = "Backspace";
+        return e;
+    case 0x09:
+        e.kind = TKeyKind::kkTab;
+        e.name = "Tab";
+        return e;
+    case 0x12:
+        e.kind = TKeyKind::kkRefresh;
+        e.name = "Refresh (or Ctrl-R)";
+        return e;
+    case kEsc:
+        e.kind = TKeyKind::kkEscape;
+        e.name = "Esc";
+        return e;
+    case 0x20:
+        e.kind = TKeyKind::kkChar;
+        e.ch = b;
+        e.name = "Space";
+        return e;
     case 0x7F: e.name = "DEL"; return e;
     case 0x00: e.name = "Ctrl-Space"; return e;
     default: break;
@@ -45,8 +64,7 @@ const char* AfterEsc(uint8_t x, TKeyKind& kind) {
     default: break;
     }
     kind = TKeyKind::kkFunction;
-    static const char* const kF[] = {"F10", "F1", "F2", "F3", "F4",
-                                     "F5",  "F6", "F7", "F8", "F9"};
+    static const char* const kF[] = {"F10", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9"};
     if (x >= '0' && x <= '9') return kF[x - '0'];
     if (x == 0x21) return "F11";
     if (x == 0x40) return "F12";
@@ -108,7 +126,8 @@ void TKeyDecoder::Feed(uint8_t b, std::vector<TKeyEvent>& out) {
 }
 
 void TKeyDecoder::Flush(std::vector<TKeyEvent>& out) {
-    for (uint8_t b : held_) out.push_back(Single(b));
+    for (uint8_t b : held_)
+        out.push_back(Single(b));
     held_.clear();
 }
 

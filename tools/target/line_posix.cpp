@@ -18,7 +18,9 @@ namespace {
 constexpr int kWriteStallMs = 5000;
 constexpr size_t kPaceChunk = 16; // bytes written per paced step (1.4 ms at 115200 baud)
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
 
 speed_t SpeedOf(int baud) {
     switch (baud) {
@@ -53,7 +55,9 @@ TLine::TLine(int fd, int keep_open) : fd_(fd), keep_open_(keep_open) {
     socket_ = fstat(fd_, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-TLine::~TLine() { Close(); }
+TLine::~TLine() {
+    Close();
+}
 
 TLine* TLine::OpenPty(std::string* slave_path) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -119,7 +123,8 @@ bool TLine::Write(const uint8_t* bytes, size_t count) {
         if (n < 0 && errno == EAGAIN) {
             pollfd p{fd_, POLLOUT, 0};
             int r;
-            do r = poll(&p, 1, kWriteStallMs);
+            do
+                r = poll(&p, 1, kWriteStallMs);
             while (r < 0 && errno == EINTR);
             if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
             continue;

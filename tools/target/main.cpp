@@ -14,7 +14,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void OnSignal(int) { g_stop = 1; }
+void OnSignal(int) {
+    g_stop = 1;
+}
 
 } // namespace
 
@@ -32,7 +34,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);  // no SA_RESTART: a blocking poll returns at once
+    sigaction(SIGINT, &sa, nullptr); // no SA_RESTART: a blocking poll returns at once
     sigaction(SIGTERM, &sa, nullptr);
 
     std::unique_ptr<TLine> line;

@@ -55,8 +55,8 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& o, std::string& e
         auto number = [&](long lo, long hi, auto& field) {
             long v;
             if (!ToInt(next, lo, hi, v)) {
-                error = a + " needs a number from " + std::to_string(lo) + " to " +
-                        std::to_string(hi);
+                error =
+                    a + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi);
                 return false;
             }
             field = static_cast<std::remove_reference_t<decltype(field)>>(v);

@@ -30,22 +30,25 @@ std::string AttrSequence(uint8_t attr) {
 }
 
 TScreenOut& TScreenOut::Clear() {
-    for (char c : std::string_view("\x1b[2J")) bytes_.push_back(static_cast<uint8_t>(c));
+    for (char c : std::string_view("\x1b[2J"))
+        bytes_.push_back(static_cast<uint8_t>(c));
     attr_ = 0x0F;
     return *this;
 }
 
 TScreenOut& TScreenOut::Goto(int row, int col) {
-    char s[16];
+    char s[32];
     std::snprintf(s, sizeof s, "\x1b[%d;%dH", std::clamp(row, 0, kRows - 1) + 1,
                   std::clamp(col, 0, kColumns - 1) + 1);
-    for (const char* p = s; *p; ++p) bytes_.push_back(static_cast<uint8_t>(*p));
+    for (const char* p = s; *p; ++p)
+        bytes_.push_back(static_cast<uint8_t>(*p));
     return *this;
 }
 
 TScreenOut& TScreenOut::Attr(uint8_t attr) {
     if (attr_ == attr) return *this;
-    for (char c : AttrSequence(attr)) bytes_.push_back(static_cast<uint8_t>(c));
+    for (char c : AttrSequence(attr))
+        bytes_.push_back(static_cast<uint8_t>(c));
     attr_ = attr;
     return *this;
 }
@@ -59,7 +62,8 @@ TScreenOut& TScreenOut::Text(std::string_view s) {
 }
 
 TScreenOut& TScreenOut::Repeat(uint8_t ch, int count) {
-    for (int i = 0; i < count; ++i) bytes_.push_back(ch);
+    for (int i = 0; i < count; ++i)
+        bytes_.push_back(ch);
     return *this;
 }
 
