@@ -68,7 +68,8 @@ bool Prepare(TTargetEngine& engine, const TBatchOptions& options, TBatchReport& 
     const TXferResult r = ReadBootSector(engine, boot);
     if (r.status != TXferStatus::xsOk) {
         report.result = FailureResult(engine, r);
-        report.detail = std::string("boot sector: ") + XferStatusName(r.last);
+        if (r.status == TXferStatus::xsGaveUp)
+            report.detail = std::string("boot sector: ") + XferStatusName(r.last);
         return false;
     }
     std::string why;
@@ -120,7 +121,7 @@ TBatchReport RunReadAll(TTargetEngine& engine, const TBatchOptions& options) {
         report.seconds = Seconds(TClock::now() - t0);
         if (r.status != TXferStatus::xsOk) {
             report.result = FailureResult(engine, r);
-            report.detail = XferStatusName(r.last);
+            if (r.status == TXferStatus::xsGaveUp) report.detail = XferStatusName(r.last);
         } else {
             report.mismatches = CountDifferentSectors(image, expect, geo.total_sectors);
             if (expect.size() != image.size()) {
@@ -218,7 +219,8 @@ TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options)
         const TXferResult r = ReadRange(engine, geo, 0, total, image.data());
         if (r.status != TXferStatus::xsOk) {
             report.result = FailureResult(engine, r);
-            report.detail = std::string("read-back: ") + XferStatusName(r.last);
+            if (r.status == TXferStatus::xsGaveUp)
+                report.detail = std::string("read-back: ") + XferStatusName(r.last);
         } else {
             report.mismatches = CountDifferentSectors(image, model, total);
             if (report.mismatches) report.result = "mismatch";

@@ -132,8 +132,8 @@ void TTargetEngine::SendGarbage() {
 
 bool TTargetEngine::SendFrame(uint8_t* frame, size_t size) {
     ++stats_.frames_sent;
-    if (faults_.corrupt_every > 0 && stats_.frames_sent % faults_.corrupt_every == 0 &&
-        !retrying_) {
+    if (!retrying_) ++first_sent_;
+    if (faults_.corrupt_every > 0 && !retrying_ && first_sent_ % faults_.corrupt_every == 0) {
         frame[2] ^= 0xFF; // any change of the checksum byte spoils the sum
         ++stats_.corrupted_sent;
     }
@@ -152,6 +152,7 @@ TXferStatus TTargetEngine::SendRequest(const TDiskRegs& regs) {
         ++stats_.stalls;
         const size_t half = frame.size() / 2;
         ++stats_.frames_sent;
+        ++first_sent_;
         sent = line_.Write(frame.data(), half);
         const auto until = TClock::now() + std::chrono::milliseconds(faults_.stall_ms);
         while (sent && TClock::now() < until) {
@@ -228,7 +229,8 @@ TXferStatus TTargetEngine::ReceiveFrame(uint8_t* frame, size_t size, TClock::tim
 }
 
 TXferStatus TTargetEngine::AckReceived() {
-    if (faults_.nak_every > 0 && stats_.frames_received % faults_.nak_every == 0 && !retrying_) {
+    if (!retrying_) ++first_received_;
+    if (faults_.nak_every > 0 && !retrying_ && first_received_ % faults_.nak_every == 0) {
         ++stats_.naks_injected;
         line_.WriteByte(kFrameNak);
         return TXferStatus::xsInjected;

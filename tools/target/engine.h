@@ -25,14 +25,15 @@ struct TEngineTimes {
     int answer_ms = 3000;      // longest wait for a byte the console owes within an exchange
     int quiet_ms = 300;        // silence that ends the drain after a fault
     int drain_limit_ms = 5000; // a drain never lasts longer, however chatty the line
-    int garbage_quiet_ms = 50; // silence awaited after injected garbage
+    int garbage_quiet_ms = 30; // silence awaited after injected garbage
     int probe_ms = 200;        // interval of the status queries that wait for the console
     int max_attempts = 8;      // tries of one request before the engine gives up on it
 };
 
-// Deliberate faults; 0 switches one off. The frame counters run over the engine's whole life,
-// but a fault is only ever injected into the first attempt of a request (and garbage only sent
-// before it): a retry runs clean, so that every request can complete however long it is.
+// Deliberate faults; 0 switches one off. Faults go only into the first attempt of a request
+// (and garbage only before it), and "every K-th frame" counts the frames of first attempts over
+// the engine's whole life: a retry runs clean, so that every request can complete however long
+// it is, and one kind of fault does not shift the rhythm of another.
 struct TFaultPlan {
     int nak_every = 0;     // NAK every K-th frame received from the console (reply or data)
     int corrupt_every = 0; // spoil the checksum of every K-th frame sent (request or data)
@@ -159,7 +160,9 @@ class TTargetEngine {
     TEngineStats stats_;
     std::mt19937 rng_;
     bool stalled_ = false;
-    bool retrying_ = false; // the attempt running is a retry: no fault is injected into it
+    bool retrying_ = false;       // the attempt running is a retry: no fault is injected into it
+    uint64_t first_sent_ = 0;     // frames sent in first attempts
+    uint64_t first_received_ = 0; // frames received in first attempts
     TClock::time_point deadline_ = TClock::time_point::max();
     TClock::time_point last_ack_{};
     std::vector<uint8_t> stray_;
