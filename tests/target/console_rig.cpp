@@ -42,8 +42,8 @@ class TConsoleRig::TPort : public TPortIO {
 // The window system: a timer of tick_ms, the port's received-data event, and the stop.
 class TConsoleRig::THost : public TConsoleHost {
   public:
-    THost(int fd, int tick_ms, std::atomic<bool>& stop)
-        : fd_(fd), tick_(tick_ms), stop_(stop), next_tick_(Clock::now() + tick_) {}
+    THost(TConsoleRig& rig, int fd, int tick_ms, std::atomic<bool>& stop)
+        : rig_(rig), fd_(fd), tick_(tick_ms), stop_(stop), next_tick_(Clock::now() + tick_) {}
     TLink* link = nullptr;
 
     void ProcessPendingEvents() override {
@@ -52,7 +52,12 @@ class TConsoleRig::THost : public TConsoleHost {
             next_tick_ += tick_;
         }
         const int waiting = link->Port().InQueCount();
-        if (waiting > 0) link->CommRxChar(static_cast<uint32_t>(waiting));
+        if (waiting > 0) {
+            link->CommRxChar(static_cast<uint32_t>(waiting));
+            std::lock_guard<std::mutex> lock(rig_.received_mutex_);
+            rig_.received_ = link->ReceivedCount();
+            rig_.received_cv_.notify_all();
+        }
         // Stop once everything the simulator sent has been taken apart.
         if (stop_ && waiting <= 0 && link->queue.QueueEmpty()) link->stop_request = true;
     }
@@ -68,6 +73,7 @@ class TConsoleRig::THost : public TConsoleHost {
     void ShowStatus(const char*) override {}
 
   private:
+    TConsoleRig& rig_;
     int fd_;
     std::chrono::milliseconds tick_;
     std::atomic<bool>& stop_;
@@ -188,7 +194,7 @@ TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms,
         socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
     thread_ = std::thread([this] {
         TPort port(fds_[0]);
-        THost host(fds_[0], tick_ms_, stop_);
+        THost host(*this, fds_[0], tick_ms_, stop_);
         TLink link(port, host);
         host.link = &link;
         TDisk disk(*this, link);
@@ -205,6 +211,16 @@ int TConsoleRig::TakeTargetFd() {
     const int fd = fds_[1];
     fds_[1] = -1;
     return fd;
+}
+
+void TConsoleRig::SendKeys(const std::vector<uint8_t>& bytes) {
+    TPort(fds_[0]).Write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+bool TConsoleRig::WaitReceived(int64_t count, int timeout_ms) {
+    std::unique_lock<std::mutex> lock(received_mutex_);
+    return received_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                 [&] { return received_ >= count; });
 }
 
 void TConsoleRig::Stop() {

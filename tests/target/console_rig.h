@@ -12,6 +12,8 @@
 #include "screen.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -26,6 +28,11 @@ class TConsoleRig {
 
     // The simulator's end (the caller owns it from then on).
     int TakeTargetFd();
+    // Key bytes from the console's keyboard (any thread; the port's own write).
+    void SendKeys(const std::vector<uint8_t>& bytes);
+    // Waits until the console has taken at least `count` bytes from its port in all; false
+    // after `timeout_ms`.
+    bool WaitReceived(int64_t count, int timeout_ms);
     // Lets the console handle everything already sent to it, then ends the main cycle.
     void Stop();
 
@@ -46,6 +53,9 @@ class TConsoleRig {
     int fds_[2] = {-1, -1};
     TScreen screen_;
     std::atomic<bool> stop_{false};
+    std::mutex received_mutex_;
+    std::condition_variable received_cv_;
+    int64_t received_ = 0;
     int requests_ = 0, abandoned_ = 0, writes_ = 0;
     std::thread thread_;
 };

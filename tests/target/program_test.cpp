@@ -8,6 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <csignal>
+#include <spawn.h>
+
+#include "fakes.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -85,6 +90,93 @@ TEST(TargetProgram, OnAGivenDeviceWritesLandAndTheModelFollows) {
     EXPECT_NE(Field(summary, "naks_sent"), "0") << summary;
     console.Stop();
     EXPECT_EQ(ReadFile(model), console.Image());
+}
+
+// The program in its own process with its stdout on a pipe.
+struct TChild {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+    explicit TChild(std::vector<std::string> args) {
+        args.insert(args.begin(), QUORVIK_TARGET_BIN);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int p[2];
+        if (pipe(p) != 0) return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, p[1], 1);
+        posix_spawn_file_actions_addclose(&fa, p[0]);
+        if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        close(p[1]);
+        out = fdopen(p[0], "r");
+    }
+    int Stop() {
+        int status = -1;
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, &status, 0);
+        }
+        pid = -1;
+        return status;
+    }
+    ~TChild() {
+        Stop();
+        if (out) fclose(out);
+    }
+};
+
+TEST(TargetProgram, InteractiveScreenAsRecordedIsTheScreenTheConsoleShows) {
+    const TFatImage img = MakeFatImage();
+    const std::string record = img.dir + "/sent.bin";
+    TChild child({"--print-events", "--record", record});
+    ASSERT_GT(child.pid, 0);
+    const std::string first = ReadLine(child.out);
+    ASSERT_EQ(first.rfind("QUORVIK_COM1=", 0), 0u) << first;
+    TConsoleRig console(img.bytes, true, 100, OpenConsoleSide(first.substr(13, first.size() - 14)));
+    EXPECT_EQ(ReadLine(child.out), "connected image=1\n");
+    console.SendKeys(Hex("1B 5B 42"));
+    EXPECT_EQ(ReadLine(child.out), "key 1B 5B 42 Down\n");
+    console.SendKeys(Hex("12"));
+    EXPECT_EQ(ReadLine(child.out), "key 12 Refresh (or Ctrl-R)\n");
+    EXPECT_EQ(ReadLine(child.out), "refresh\n");
+    // Everything the program sent has reached the console before the program goes.
+    const auto sent = ReadFile(record);
+    EXPECT_TRUE(console.WaitReceived(int64_t(sent.size()), 10'000)) << sent.size();
+    const int status = child.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "ends quietly on SIGTERM";
+    console.Stop();
+
+    // The same bytes through a second console core: cell for cell the same screen.
+    auto replay = std::make_unique<TCoreRig>();
+    TCoreRig* r = replay.get();
+    r->host.idle = [r] {
+        if (r->link.queue.QueueEmpty()) r->link.stop_request = true;
+    };
+    replay->StepDeliver(sent);
+    replay->Run();
+    EXPECT_EQ(replay->screen.Cells(), console.Screen().Cells());
+    EXPECT_NE(console.Screen().RowText(3).find("12   Refresh"), std::string::npos)
+        << console.Screen().RowText(3);
+}
+
+TEST(TargetProgram, StatusQueryAloneTellsWhetherTheConsoleHasAnImage) {
+    for (bool attached : {true, false}) {
+        const TFatImage img = MakeFatImage();
+        TChild child({"--status", "--wait-connect", "--time-limit", "30"});
+        const std::string first = ReadLine(child.out);
+        ASSERT_EQ(first.rfind("QUORVIK_COM1=", 0), 0u) << first;
+        TConsoleRig console(img.bytes, attached, 100,
+                            OpenConsoleSide(first.substr(13, first.size() - 14)));
+        const std::string summary = ReadLine(child.out);
+        EXPECT_EQ(Field(summary, "result"), attached ? "image" : "no-image") << summary;
+        int status = -1;
+        waitpid(child.pid, &status, 0);
+        child.pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
 }
 
 TEST(TargetProgram, BadCommandLineExits64WithTheUsage) {

@@ -97,8 +97,22 @@ uint64_t CountDifferentSectors(const std::vector<uint8_t>& got, const std::vecto
 
 int TBatchReport::ExitCode() const {
     if (result == "ok" || result == "hangup") return mismatches ? 1 : 0;
+    if (mode == "status" && (result == "image" || result == "no-image")) return 0;
     if (result == "mismatch" || result == "model-differs") return 1;
     return 2;
+}
+
+TBatchReport RunStatus(TTargetEngine& engine, const TBatchOptions& options) {
+    TBatchReport report;
+    report.mode = "status";
+    const TStatusAnswer answer = options.wait_connect
+                                     ? engine.WaitForConsole(options.connect_limit_ms)
+                                     : engine.QueryStatus(engine.Times().answer_ms);
+    report.result = answer == TStatusAnswer::saImage     ? "image"
+                    : answer == TStatusAnswer::saNoImage ? "no-image"
+                                                         : "no-console";
+    if (engine.Line().IsOpen()) engine.ReleaseKeys();
+    return report;
 }
 
 TBatchReport RunReadAll(TTargetEngine& engine, const TBatchOptions& options) {

@@ -35,6 +35,8 @@ struct TBatchReport {
     int ExitCode() const;
 };
 
+// The status query alone: result "image" or "no-image" (both exit 0), "no-console" (exit 2).
+TBatchReport RunStatus(TTargetEngine& engine, const TBatchOptions& options);
 TBatchReport RunReadAll(TTargetEngine& engine, const TBatchOptions& options);
 TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options);
 

@@ -93,6 +93,12 @@ void TInteractiveSession::Run() {
     }
 }
 
+void TInteractiveSession::Event(const std::string& line) {
+    if (!options_.events) return;
+    std::fprintf(options_.events, "%s\n", line.c_str());
+    std::fflush(options_.events);
+}
+
 void TInteractiveSession::Start(TStatusAnswer answer) {
     image_ = answer;
     engine_.ReleaseKeys();
@@ -101,6 +107,8 @@ void TInteractiveSession::Start(TStatusAnswer answer) {
     for (uint8_t b : engine_.TakeStray())
         OnByte(b);
     Flush();
+    // After the screen went out, so that a script that sees this line sees the screen drawn.
+    Event(answer == TStatusAnswer::saImage ? "connected image=1" : "connected image=0");
 }
 
 void TInteractiveSession::DrawAll() {
@@ -235,6 +243,15 @@ void TInteractiveSession::OnByte(uint8_t b) {
 }
 
 void TInteractiveSession::HandleKey(const TKeyEvent& key) {
+    ReactToKey(key);
+    // Events are reported once the reaction is on the line.
+    Flush();
+    Event("key " + HexBytes(key.bytes) + " " + key.name);
+    if (key.kind == TKeyKind::kkReboot) Event("reboot");
+    if (key.kind == TKeyKind::kkRefresh) Event("refresh");
+}
+
+void TInteractiveSession::ReactToKey(const TKeyEvent& key) {
     ++keys_;
     last_key_ = HexBytes(key.bytes) + "   " + key.name;
     out_.Field(3, 17, kValueAttr, last_key_, 61);
@@ -307,6 +324,12 @@ void TInteractiveSession::HandleKey(const TKeyEvent& key) {
 }
 
 void TInteractiveSession::RunCommand(const std::string& command) {
+    Dispatch(command);
+    Flush();
+    if (command.find_first_not_of(' ') != std::string::npos) Event("command " + command);
+}
+
+void TInteractiveSession::Dispatch(const std::string& command) {
     std::istringstream in(command);
     std::string verb;
     in >> verb;

@@ -13,6 +13,7 @@
 #include "screen_out.h"
 
 #include <csignal>
+#include <cstdio>
 #include <deque>
 #include <optional>
 #include <string>
@@ -22,6 +23,10 @@ struct TInteractiveOptions {
     std::string line_name; // shown in the title bar
     const volatile std::sig_atomic_t* stop = nullptr;
     int connect_probe_limit_ms = 500; // one round of waiting for the console
+    // Where to report events, one line each, flushed (for scripts and tests), or null:
+    //   connected image=1|0   key <hex> <name>   reboot   refresh   command <line>
+    // Each is reported after the screen's reaction to it has been written to the line.
+    std::FILE* events = nullptr;
 };
 
 class TInteractiveSession {
@@ -67,6 +72,9 @@ class TInteractiveSession {
     void SayMany(std::vector<TOutLine> lines);
     void ShowPage();
     void HandleKey(const TKeyEvent& key);
+    void ReactToKey(const TKeyEvent& key);
+    void Dispatch(const std::string& command);
+    void Event(const std::string& line);
 
     bool BeginDisk();
     void EndDisk();

@@ -40,6 +40,10 @@ class TLine {
     // is put in raw mode, 8N1, at `baud` when that is a standard speed. Throws TTargetError.
     static TLine* OpenDevice(const std::string& path, int baud);
 
+    // Every byte written from now on is also written to `fd` (not owned; -1: none), for a
+    // record of what the target sent. Failures there are ignored.
+    void SetRecord(int fd) { record_fd_ = fd; }
+
     // Paces writes to `baud` / 10 bytes a second (0: as fast as the peer takes them).
     void SetPacing(int baud) { pace_baud_ = baud; }
     int Pacing() const { return pace_baud_; }
@@ -71,6 +75,7 @@ class TLine {
     int keep_open_;
     bool socket_ = false; // written with send(MSG_NOSIGNAL): a gone peer is no SIGPIPE
     int pace_baud_ = 0;
+    int record_fd_ = -1;
     TClock::time_point line_free_{}; // when the last paced byte would have left the wire
     bool hung_up_ = false;
     uint8_t buf_[4096];

@@ -116,6 +116,9 @@ bool TLine::Write(const uint8_t* bytes, size_t count) {
         const ssize_t n = socket_ ? ::send(fd_, bytes + done, step, MSG_NOSIGNAL)
                                   : ::write(fd_, bytes + done, step);
         if (n > 0) {
+            if (record_fd_ >= 0 && ::write(record_fd_, bytes + done, size_t(n)) < 0) {
+                // a record is a convenience: the line goes on without it
+            }
             done += static_cast<size_t>(n);
             continue;
         }

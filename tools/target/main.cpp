@@ -6,9 +6,14 @@
 #include "line.h"
 #include "options.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +58,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     line->SetPacing(options.baud);
+    int record = -1;
+    if (!options.record_path.empty()) {
+        record = open(options.record_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (record < 0) {
+            std::fprintf(stderr, "quorvik-target: %s: %s\n", options.record_path.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
+        line->SetRecord(record);
+    }
 
     TTargetEngine engine(*line, options.times, options.faults);
     const bool batch = options.run != TOptions::TRun::rnInteractive;
@@ -63,13 +78,15 @@ int main(int argc, char** argv) {
         TInteractiveOptions io;
         io.line_name = name;
         io.stop = &g_stop;
+        if (options.print_events) io.events = stdout;
         TInteractiveSession session(engine, io);
         session.Run();
         return 0;
     }
     TBatchOptions bo = options.batch;
     bo.connect_limit_ms = limit_s * 1000;
-    const TBatchReport report = options.run == TOptions::TRun::rnReadAll
+    const TBatchReport report = options.run == TOptions::TRun::rnStatus ? RunStatus(engine, bo)
+                                : options.run == TOptions::TRun::rnReadAll
                                     ? RunReadAll(engine, bo)
                                     : RunWriteRandom(engine, bo);
     std::printf("%s\n", FormatSummary(report, engine.Stats()).c_str());

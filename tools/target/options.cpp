@@ -18,8 +18,12 @@ const char* const kUsage =
     "  --write-random N --seed S --model FILE [--no-readback]\n"
     "                         N random writes; FILE starts as a copy of the served image\n"
     "                         and receives every write the console acknowledged\n"
+    "  --status               ask the status query once: result=image or no-image\n"
     "  --wait-connect         batch: send ESC S every 200 ms until the console answers\n"
     "  --time-limit SEC       give up after SEC seconds (batch default 600)\n"
+    "  --print-events         interactive: one line per event on stdout (connected,\n"
+    "                         key HEX NAME, reboot, refresh, command LINE)\n"
+    "  --record FILE          also write every byte sent to the console into FILE\n"
     "faults (batch and interactive):\n"
     "  --nak-every K          NAK every K-th frame received from the console\n"
     "  --corrupt-every K      spoil the checksum of every K-th frame sent\n"
@@ -98,6 +102,12 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& o, std::string& e
             model_given = true;
         } else if (a == "--no-readback") {
             o.batch.readback = false;
+        } else if (a == "--status") {
+            o.run = TOptions::TRun::rnStatus;
+        } else if (a == "--print-events") {
+            o.print_events = true;
+        } else if (a == "--record") {
+            ok = text(o.record_path);
         } else if (a == "--wait-connect") {
             o.batch.wait_connect = true;
         } else if (a == "--time-limit") {
