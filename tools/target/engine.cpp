@@ -158,8 +158,9 @@ TXferStatus TTargetEngine::SendRequest(const TDiskRegs& regs) {
         while (sent && TClock::now() < until) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(until - TClock::now());
-            if (line_.ReadByte(static_cast<int>(std::max<int64_t>(left.count(), 1))) >= 0)
-                ++stats_.stray_bytes;
+            const int b = line_.ReadByte(static_cast<int>(std::max<int64_t>(left.count(), 1)));
+            if (b == kLineHungUp) break;
+            if (b >= 0) ++stats_.stray_bytes;
         }
         sent = sent && line_.Write(frame.data() + half, frame.size() - half);
     } else {

@@ -76,7 +76,7 @@ void TInteractiveSession::Flush() {
 }
 
 void TInteractiveSession::Run() {
-    auto stopped = [this] { return options_.stop && *options_.stop; };
+    auto stopped = [this] { return (options_.stop && *options_.stop) || engine_.PastDeadline(); };
     TStatusAnswer answer = TStatusAnswer::saNone;
     while (!stopped() && engine_.Line().IsOpen() && answer == TStatusAnswer::saNone) {
         answer = engine_.WaitForConsole(options_.connect_probe_limit_ms);

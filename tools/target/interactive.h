@@ -2,9 +2,9 @@
 // the console sends shown as hex and by name, and a small command line typed on the console's
 // keyboard that works on the served floppy through disk requests.
 //
-// Runs on the calling thread until the line hangs up or *stop becomes non-zero (checked at
-// least every half second). The keyboard is held back (ESC 'S') during each disk command and
-// released (ESC 'Q') after it.
+// Runs on the calling thread until the line hangs up, *stop becomes non-zero or the engine's
+// deadline passes (checked at least every half second). The keyboard is held back (ESC 'S') during
+// each disk command and released (ESC 'Q') after it.
 #pragma once
 
 #include "engine.h"
