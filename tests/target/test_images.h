@@ -1,0 +1,27 @@
+// Floppy images for the tests, made with the same tools a user would use (mkfs.fat, mcopy).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TFatImage {
+    std::string dir;    // a fresh temporary folder holding the image
+    std::string path;   // dir + "/floppy.img"
+    std::string readme; // README.TXT, several clusters long
+    std::string hello;  // HELLO.TXT, one short line
+    std::vector<uint8_t> bytes;
+
+    TFatImage() = default;
+    TFatImage(TFatImage&& o) noexcept;
+    TFatImage(const TFatImage&) = delete;
+    TFatImage& operator=(const TFatImage&) = delete;
+    ~TFatImage(); // removes the folder
+};
+
+// A 1.44 MB FAT12 image labelled QUORVIK with README.TXT and HELLO.TXT. Fails the calling test
+// (ADD_FAILURE) and returns an empty image when the tools are missing.
+TFatImage MakeFatImage();
+
+std::vector<uint8_t> ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

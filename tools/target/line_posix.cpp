@@ -1,0 +1,177 @@
+#include "line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kWriteStallMs = 5000;
+constexpr size_t kPaceChunk = 16; // bytes written per paced step (1.4 ms at 115200 baud)
+
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+speed_t SpeedOf(int baud) {
+    switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B0;
+    }
+}
+
+void MakeRaw(int fd, int baud) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return; // not a terminal: nothing to set
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(CSTOPB | PARENB);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (const speed_t s = SpeedOf(baud); s != B0) cfsetspeed(&t, s);
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+} // namespace
+
+TLine::TLine(int fd, int keep_open) : fd_(fd), keep_open_(keep_open) {
+    if (fd_ < 0) return;
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    struct stat st {};
+    socket_ = fstat(fd_, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+TLine::~TLine() {
+    Close();
+}
+
+TLine* TLine::OpenPty(std::string* slave_path) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0) throw TTargetError(Errno("posix_openpt"));
+    if (grantpt(master) != 0 || unlockpt(master) != 0) {
+        const std::string e = Errno("grantpt/unlockpt");
+        close(master);
+        throw TTargetError(e);
+    }
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0) {
+        const std::string e = Errno("ptsname");
+        close(master);
+        throw TTargetError(e);
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY);
+    if (slave < 0) {
+        const std::string e = Errno(std::string("open ") + name);
+        close(master);
+        throw TTargetError(e);
+    }
+    // Raw before anything is written: the line discipline must not echo or translate.
+    MakeRaw(slave, 0);
+    if (slave_path) *slave_path = name;
+    return new TLine(master, slave);
+}
+
+TLine* TLine::OpenDevice(const std::string& path, int baud) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) throw TTargetError(Errno("open " + path));
+    MakeRaw(fd, baud);
+    return new TLine(fd);
+}
+
+void TLine::Close() {
+    if (fd_ >= 0) close(fd_);
+    if (keep_open_ >= 0) close(keep_open_);
+    fd_ = keep_open_ = -1;
+    begin_ = end_ = 0;
+}
+
+bool TLine::Write(const uint8_t* bytes, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        if (fd_ < 0) return false;
+        size_t step = count - done;
+        if (pace_baud_ > 0) {
+            // A real line takes 10 bit times per byte (start, 8 data, stop): hand the peer no
+            // more than the wire could have carried by now.
+            step = std::min(step, kPaceChunk);
+            const auto now = TClock::now();
+            if (line_free_ > now) std::this_thread::sleep_until(line_free_);
+            line_free_ = std::max(line_free_, now) +
+                         std::chrono::microseconds(step * 10'000'000ull / pace_baud_);
+        }
+        const ssize_t n = socket_ ? ::send(fd_, bytes + done, step, MSG_NOSIGNAL)
+                                  : ::write(fd_, bytes + done, step);
+        if (n > 0) {
+            if (record_fd_ >= 0 && ::write(record_fd_, bytes + done, size_t(n)) < 0) {
+                // a record is a convenience: the line goes on without it
+            }
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd_, POLLOUT, 0};
+            int r;
+            do
+                r = poll(&p, 1, kWriteStallMs);
+            while (r < 0 && errno == EINTR);
+            if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool TLine::Writable() const {
+    if (fd_ < 0) return false;
+    pollfd p{fd_, POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);
+}
+
+bool TLine::Fill(int timeout_ms) {
+    if (fd_ < 0 || hung_up_) return false;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const ssize_t n = ::read(fd_, buf_, sizeof buf_);
+        if (n > 0) {
+            begin_ = 0;
+            end_ = static_cast<size_t>(n);
+            last_arrival_ = TClock::now();
+            return true;
+        }
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            hung_up_ = true; // end of file, or EIO from a pty whose other side is gone
+            return false;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
+        if (left.count() <= 0 && timeout_ms >= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        const int r = poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 1)));
+        if (r < 0 && errno != EINTR) return false;
+        if (r == 0) return false;
+        // POLLHUP with nothing readable: the read above reports end of file next round.
+    }
+}
+
+int TLine::ReadByte(int timeout_ms) {
+    if (begin_ == end_ && !Fill(timeout_ms)) {
+        return (fd_ < 0 || hung_up_) ? kLineHungUp : kLineTimedOut;
+    }
+    return buf_[begin_++];
+}
