@@ -31,5 +31,17 @@ test-only:
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# Every performance figure in one run, built in release mode; the table goes to build/bench.txt.
+bench: deps
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUORVIK_BENCH=ON
+	cmake --build build-release -j $(JOBS)
+	mkdir -p $(BUILD)
+	scripts/bench build-release
+
+# The console against the built-in simulated target, with a sample floppy image.
+demo: deps
+	$(MAKE) build
+	BUILD=$(BUILD) scripts/demo
+
 clean:
 	rm -rf build build-asan build-release

@@ -44,7 +44,9 @@ class TLine {
     // record of what the target sent. Failures there are ignored.
     void SetRecord(int fd) { record_fd_ = fd; }
 
-    // Paces writes to `baud` / 10 bytes a second (0: as fast as the peer takes them).
+    // Paces the line to `baud` / 10 bytes a second in both directions, as a real line of that
+    // speed would (0: as fast as the peer takes them): writes are handed over no faster, and a
+    // received byte is returned no earlier than the wire could have delivered it.
     void SetPacing(int baud) { pace_baud_ = baud; }
     int Pacing() const { return pace_baud_; }
 
@@ -62,6 +64,10 @@ class TLine {
     TClock::time_point LastArrival() const { return last_arrival_; }
     // Bytes received and not yet returned by ReadByte.
     size_t Buffered() const { return end_ - begin_; }
+
+    // Bytes written and bytes returned by ReadByte since the line was opened.
+    uint64_t BytesOut() const { return bytes_out_; }
+    uint64_t BytesIn() const { return bytes_in_; }
 
     // Closes the line (the peer of a pty sees a hang-up once nothing holds it open).
     void Close();
@@ -82,4 +88,7 @@ class TLine {
     size_t begin_ = 0;
     size_t end_ = 0;
     TClock::time_point last_arrival_{};
+    TClock::time_point rx_line_free_{}; // when the last paced received byte finished arriving
+    uint64_t bytes_out_ = 0;
+    uint64_t bytes_in_ = 0;
 };

@@ -120,6 +120,7 @@ bool TLine::Write(const uint8_t* bytes, size_t count) {
                 // a record is a convenience: the line goes on without it
             }
             done += static_cast<size_t>(n);
+            bytes_out_ += static_cast<uint64_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -173,5 +174,13 @@ int TLine::ReadByte(int timeout_ms) {
     if (begin_ == end_ && !Fill(timeout_ms)) {
         return (fd_ < 0 || hung_up_) ? kLineHungUp : kLineTimedOut;
     }
+    if (pace_baud_ > 0) {
+        // The peer's bytes may have come in one burst; on a real line each takes 10 bit times
+        // after the one before it, and none arrives before it was sent.
+        rx_line_free_ = std::max(rx_line_free_, last_arrival_) +
+                        std::chrono::nanoseconds(10'000'000'000ull / pace_baud_);
+        if (rx_line_free_ > TClock::now()) std::this_thread::sleep_until(rx_line_free_);
+    }
+    ++bytes_in_;
     return buf_[begin_++];
 }

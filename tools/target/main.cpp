@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
                                 : options.run == TOptions::TRun::rnReadAll
                                     ? RunReadAll(engine, bo)
                                     : RunWriteRandom(engine, bo);
-    std::printf("%s\n", FormatSummary(report, engine.Stats()).c_str());
+    std::printf("%s line_out=%llu line_in=%llu\n", FormatSummary(report, engine.Stats()).c_str(),
+                static_cast<unsigned long long>(line->BytesOut()),
+                static_cast<unsigned long long>(line->BytesIn()));
     std::fflush(stdout);
     return report.ExitCode();
 }
