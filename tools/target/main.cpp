@@ -37,10 +37,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr); // no SA_RESTART: a blocking poll returns at once
-    sigaction(SIGTERM, &sa, nullptr);
+    if (options.run == TOptions::TRun::rnInteractive) {
+        // The interactive session ends cleanly on a signal; a batch run just ends.
+        struct sigaction sa {};
+        sa.sa_handler = OnSignal;
+        sigaction(SIGINT, &sa, nullptr); // no SA_RESTART: a blocking poll returns at once
+        sigaction(SIGTERM, &sa, nullptr);
+    }
 
     std::unique_ptr<TLine> line;
     std::string name;

@@ -1,0 +1,264 @@
+// The whole program against the simulated target: the real window (offscreen), the real serial
+// component on a pseudo-terminal, and quorvik-target in its own process.
+#include "sim_target.h"
+#include "window_rig.h"
+
+#include "fakes.h"
+#include "floppy_service.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The simulator's model of the image starts as a copy of it.
+std::string CopyOf(const std::string& image) {
+    const std::string model = image + ".model";
+    if (std::system(("cp " + image + " " + model).c_str()) != 0) ADD_FAILURE() << "cp " << model;
+    return model;
+}
+
+double CpuSeconds() {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+class EndToEnd : public testing::Test {
+  protected:
+    void SetUp() override {
+        TestApp();
+        TConDos::message_box_hook = [](const QString& text) {
+            ADD_FAILURE() << "message box: " << text.toStdString();
+        };
+        window = std::make_unique<TConDos>();
+        window->show();
+    }
+    void TearDown() override {
+        window.reset();
+        TConDos::message_box_hook = nullptr;
+    }
+    void AttachImage(const std::string& path) {
+        window->file_dialog_hook = [path] { return QString::fromStdString(path); };
+        window->EnaFloppy->click();
+        ASSERT_TRUE(window->EnaFloppy->isChecked());
+    }
+    // Stays connected until the simulator has ended, then disconnects.
+    std::vector<std::string> ServeUntilExit(TSimTarget& target,
+                                            std::chrono::milliseconds limit = 120s) {
+        TStepper steps;
+        steps.Then("the simulator to finish", [&] { return target.Exited(); },
+                   [&] { window->CloseComClick(); }, limit);
+        return steps.RunConnected(*window);
+    }
+    void Key(QEvent::Type type, int qt_key, quint32 linux_code, const QString& text = {}) {
+        QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0, text);
+        QApplication::sendEvent(window->windowHandle(), &e);
+    }
+    void Tap(int qt_key, quint32 linux_code, const QString& text = {}) {
+        Key(QEvent::KeyPress, qt_key, linux_code, text);
+        Key(QEvent::KeyRelease, qt_key, linux_code, text);
+    }
+
+    std::unique_ptr<TConDos> window;
+};
+
+} // namespace
+
+TEST_F(EndToEnd, TheStatusQueryIsAnsweredWithOrWithoutAnImage) {
+    {
+        TSimTarget target({"--status", "--wait-connect", "--time-limit", "60"});
+        EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+        EXPECT_EQ(target.Summary()["result"], "no-image") << target.Output();
+    }
+    AttachImage(MakeImage("status.img", 1440));
+    TSimTarget target({"--status", "--wait-connect", "--time-limit", "60"});
+    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+    EXPECT_EQ(target.Summary()["result"], "image") << target.Output();
+}
+
+TEST_F(EndToEnd, TheWholeImageIsReadAndVerified) {
+    const std::string image = MakeImage("read.img", 1440);
+    AttachImage(image);
+    TSimTarget target({"--read-all", "--expect", image, "--wait-connect", "--time-limit", "120"});
+    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+    EXPECT_EQ(target.ExitCode(), 0) << target.Output();
+    auto summary = target.Summary();
+    EXPECT_EQ(summary["result"], "ok");
+    EXPECT_EQ(summary["sectors"], "2880");
+    EXPECT_EQ(summary["mismatches"], "0");
+    std::printf("[ figures  ] %s\n", target.Output().substr(target.Output().find("summary")).c_str());
+}
+
+TEST_F(EndToEnd, RandomWritesLandByteForByteInTheFile) {
+    const std::string image = MakeImage("write.img", 1440);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    TSimTarget target({"--write-random", "60", "--seed", "7", "--model", model, "--wait-connect",
+                       "--time-limit", "120"});
+    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+    EXPECT_EQ(target.ExitCode(), 0) << target.Output();
+    EXPECT_EQ(target.Summary()["result"], "ok");
+    EXPECT_EQ(target.Summary()["writes_acked"], "60");
+    const std::string written = FileBytes(image);
+    ASSERT_EQ(written.size(), 1440u * 1024);
+    EXPECT_TRUE(written == FileBytes(model)) << "the image differs from the acknowledged writes";
+}
+
+class EndToEndFaults : public EndToEnd, public testing::WithParamInterface<std::vector<std::string>> {
+};
+
+TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites) {
+    const std::string image = MakeImage("fault.img", 720);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    // The console drops what follows a fault at once, so the simulator need not keep quiet long
+    // before it tries again.
+    std::vector<std::string> args = {"--write-random", "12", "--seed", "3", "--model", model,
+                                     "--wait-connect", "--time-limit", "150", "--quiet-ms", "60"};
+    args.insert(args.end(), GetParam().begin(), GetParam().end());
+    TSimTarget target(args);
+    EXPECT_EQ(ServeUntilExit(target, 170s), std::vector<std::string>{});
+    EXPECT_EQ(target.ExitCode(), 0) << target.Output();
+    EXPECT_EQ(target.Summary()["result"], "ok") << target.Output();
+    EXPECT_TRUE(FileBytes(image) == FileBytes(model));
+    // After the faults the console still serves a plain request.
+    TSimTarget check({"--status", "--wait-connect", "--time-limit", "60"});
+    EXPECT_EQ(ServeUntilExit(check), std::vector<std::string>{});
+    EXPECT_EQ(check.Summary()["result"], "image");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, EndToEndFaults,
+    testing::Values(std::vector<std::string>{"--nak-every", "3"},
+                    std::vector<std::string>{"--corrupt-every", "4"},
+                    std::vector<std::string>{"--garbage", "64"},
+                    std::vector<std::string>{"--stall-ms", "2500"}));
+
+TEST_F(EndToEnd, TheSimulatorsScreenArrivesCellForCell) {
+    const std::string record = testing::TempDir() + "/screen.rec";
+    TSimTarget target({"--print-events", "--record", record, "--time-limit", "60"});
+    TScreen reference;
+    TStepper steps;
+    steps.Then("the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {})
+        .Then("every byte taken",
+              [&] {
+                  return window->Link().ReceivedCount() ==
+                             static_cast<int32_t>(FileBytes(record).size()) &&
+                         window->Link().QueueEmpty();
+              },
+              [&] {
+                  // The same bytes through the console's core on its own.
+                  TCoreRig rig;
+                  rig.StepDeliver(Bytes(FileBytes(record)));
+                  rig.Run();
+                  reference = rig.screen;
+                  window->CloseComClick();
+              });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    for (int row = 0; row < 25; ++row) {
+        EXPECT_EQ(window->Screen().RowText(row), reference.RowText(row)) << "row " << row;
+        for (int c = 0; c < 80; ++c)
+            ASSERT_EQ(window->Screen().Cell(row, c).attr, reference.Cell(row, c).attr)
+                << "row " << row << " column " << c;
+    }
+    EXPECT_NE(window->Screen().RowText(0).find("Quorvik target simulator"), std::string::npos);
+}
+
+TEST_F(EndToEnd, KeysTypedIntoTheWindowAndThePanelButtonsReachTheSimulator) {
+    TSimTarget target({"--print-events", "--time-limit", "60"});
+    TStepper steps;
+    steps.Then("connected", [&] { return target.Printed("connected image=0"); },
+               [&] {
+                   Tap(Qt::Key_A, 30, "a");
+                   Key(QEvent::KeyPress, Qt::Key_Shift, 42);
+                   Tap(Qt::Key_A, 30, "A");
+                   Key(QEvent::KeyRelease, Qt::Key_Shift, 42);
+                   Tap(Qt::Key_Up, 103);
+                   Tap(Qt::Key_F9, 67);
+                   window->Rscr->click();
+                   Key(QEvent::KeyPress, Qt::Key_Control, 29);
+                   Key(QEvent::KeyPress, Qt::Key_Alt, 56);
+               })
+        .Then("Del shown", [&] { return window->ButtonDel->isVisible(); },
+              [&] { window->ButtonDel->click(); })
+        .Then("reboot seen", [&] { return target.Printed("reboot"); },
+              [&] {
+                  Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
+                  Key(QEvent::KeyRelease, Qt::Key_Control, 29);
+                  window->CloseComClick();
+              });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    const std::string& out = target.Output();
+    for (const std::string line : {"key 61 ", "key 41 ", "key 1B 5B 41 ", "key 1B 39 ", "refresh",
+                                   "key 12 ", "key 1B 7F "})
+        EXPECT_NE(out.find(line), std::string::npos) << line << " missing in:\n" << out;
+    EXPECT_LT(out.find("key 61 "), out.find("key 41 "));
+}
+
+TEST_F(EndToEnd, DisconnectDuringAnExchangeLeavesTheConsoleIdleAndUsable) {
+    const std::string image = MakeImage("disconnect.img", 1440);
+    const std::string before = FileBytes(image);
+    AttachImage(image);
+    {
+        // Paced like a real line, so the read is still going when Disconnect comes.
+        TSimTarget target({"--read-all", "--expect", image, "--wait-connect", "--baud", "115200",
+                           "--time-limit", "60"});
+        TStepper steps;
+        steps.Then("reading", [&] { return window->Link().ReceivedCount() > 40; },
+                   [&] { window->CloseComClick(); });
+        EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+        EXPECT_TRUE(window->Connect->isEnabled());
+        EXPECT_FALSE(window->Comm->Enabled());
+        EXPECT_FALSE(window->Floppy().ImageAttached());
+    }
+    EXPECT_TRUE(FileBytes(image) == before);
+    TSimTarget again({"--status", "--wait-connect", "--time-limit", "60"});
+    EXPECT_EQ(ServeUntilExit(again), std::vector<std::string>{});
+    EXPECT_EQ(again.Summary()["result"], "image");
+}
+
+TEST_F(EndToEnd, ASimulatorThatHangsUpLeavesTheConsoleQuietAndUsable) {
+    const std::string image = MakeImage("hangup.img", 720);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    TSimTarget target({"--write-random", "30", "--seed", "5", "--model", model, "--hangup-after",
+                       "6", "--wait-connect", "--time-limit", "60"});
+    double cpu_before = 0, wall_before = 0, cpu_used = 0, wall = 0;
+    auto now = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    TStepper steps;
+    steps.Then("hang-up", [&] { return target.Exited(); }, [] {})
+        .Then("Error shown", [&] { return window->Label2->text() == "Error"; },
+              [&] {
+                   cpu_before = CpuSeconds();
+                   wall_before = now();
+               })
+        .Then("a second connected after it", [&] { return now() - wall_before >= 1.0; },
+              [&] {
+                  cpu_used = CpuSeconds() - cpu_before;
+                  wall = now() - wall_before;
+                  window->CloseComClick();
+              });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_EQ(target.Summary()["result"], "hangup") << target.Output();
+    // The line is gone: the console neither spins nor crashes (the test's own polling of
+    // every 2 ms is included in this figure).
+    EXPECT_LT(cpu_used / wall, 0.3) << cpu_used << " s of processor in " << wall << " s";
+    EXPECT_TRUE(window->Connect->isEnabled());
+    TSimTarget again({"--status", "--wait-connect", "--time-limit", "60"});
+    EXPECT_EQ(ServeUntilExit(again), std::vector<std::string>{});
+    EXPECT_EQ(again.Summary()["result"], "image");
+}
