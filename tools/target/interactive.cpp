@@ -374,8 +374,7 @@ bool TInteractiveSession::BeginDisk() {
                30);
     if (image_ == TStatusAnswer::saImage) return true;
     Say(image_ == TStatusAnswer::saNoImage
-            ? "No floppy image attached: tick Floppy... on the console, choose an image, "
-              "Connect."
+            ? "No floppy image: Disconnect, tick Floppy..., choose an image, Connect."
             : "The console does not answer the status query.",
         kBadAttr);
     EndDisk();
