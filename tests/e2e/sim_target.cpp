@@ -98,8 +98,9 @@ std::string FileBytes(const std::string& path) {
 
 std::string MakeImage(const std::string& name, int kilobytes) {
     const std::string dir = testing::TempDir();
-    const std::string path = dir + "/" + name;
-    const std::string data = dir + "/" + name + ".data";
+    // Test programs run side by side: each process makes its own files.
+    const std::string path = dir + "/" + std::to_string(getpid()) + "-" + name;
+    const std::string data = path + ".data";
     const std::string cmd = "rm -f " + path + " && mkfs.fat -C -F 12 -n E2E " + path + " " +
                             std::to_string(kilobytes) + " > /dev/null && head -c " +
                             std::to_string(kilobytes * 600) + " /dev/urandom > " + data +

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -131,7 +132,9 @@ TEST_F(WindowTest, ASlowBurstShowsTimeout) {
     TPtyTarget target;
     TStepper steps;
     steps.Do("escape", [&] { target.Send("\x1b"); })
-        .Then("escape taken", [&] { return window->Link().ReceivedCount() == 1; },
+        // Taken by the main cycle, which now waits for the command byte.
+        .Then("escape taken",
+              [&] { return window->Link().ReceivedCount() == 1 && window->Link().QueueEmpty(); },
               [&] {
                   Ticks(20); // two seconds of ticks while the command byte is late
                   target.Send("Q");
@@ -263,7 +266,7 @@ TEST_F(WindowTest, CancellingTheFloppyDialogLeavesTheBoxUncheckedAndAttachesNoth
 
 TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
     const std::string dir = testing::TempDir();
-    const std::string path = dir + "/window-test.img";
+    const std::string path = dir + "/" + std::to_string(getpid()) + "-window-test.img";
     ASSERT_EQ(std::system(("rm -f " + path + " && mkfs.fat -C -F 12 " + path +
                            " 1440 > /dev/null").c_str()),
               0);
@@ -271,7 +274,8 @@ TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
     window->EnaFloppy->click();
     EXPECT_TRUE(window->EnaFloppy->isChecked());
     EXPECT_EQ(window->windowTitle().toStdString(),
-              "Quorvik V1.00 for Windows ... ImageFile: window-test.img");
+              "Quorvik V1.00 for Windows ... ImageFile: " + std::to_string(getpid()) +
+                  "-window-test.img");
     TPtyTarget target;
     TStepper steps;
     steps.Do("status query", [&] { target.Send("\x1bS"); })
