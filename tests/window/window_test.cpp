@@ -320,3 +320,25 @@ TEST_F(WindowTest, DelAppearsWhileCtrlAndAltAreHeldAndSendsTheRebootCode) {
               [&] { window->CloseComClick(); });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
 }
+
+TEST_F(WindowTest, ConnectRightAfterDisconnectStartsAfterThePreviousCycleHasReturned) {
+    TPtyTarget target;
+    int depth_after_reconnect = -1;
+    TStepper steps;
+    steps.Do("disconnect and connect at once",
+             [&] {
+                 window->CloseComClick();
+                 window->Connect->click(); // the old main cycle is still on the stack here
+             })
+        .Then("connected again", [&] { return window->Disconnect->isEnabled(); },
+              [&] {
+                  depth_after_reconnect = window->MainCycleDepth();
+                  target.Send("\x1bS");
+              })
+        .Then("the new connection answers", [&] { return target.Received() == "\xAA"; },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_EQ(depth_after_reconnect, 1);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(window->MainCycleDepth(), 0);
+}

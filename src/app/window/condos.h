@@ -72,6 +72,7 @@ class TConDos : public QWidget {
     TFloppyService& Floppy() { return *floppy_; }
     uint8_t KeyboardState() const;
     bool MainCycleRunning() const { return main_cycle_depth_ > 0; }
+    int MainCycleDepth() const { return main_cycle_depth_; }
     QString OpenDialogFileName() const { return open_dialog_file_name_; }
     const TRenderer& Renderer() const { return *renderer_; }
     bool StretchMode() const { return stretch_mode_; }
