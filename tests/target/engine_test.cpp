@@ -112,6 +112,31 @@ TEST(TargetAgainstConsole, MoreSectorsThanATrackGetNoReplyAndTheTargetTimesOut) 
     EXPECT_EQ(run.engine.Read(TChs{0, 0, 1}, 18, buf.data()).status, TXferStatus::xsOk);
 }
 
+TEST(TargetAgainstConsole, ErrorRepliesEndTheTransferAndTheNextWriteStillLands) {
+    const auto image = MakeTestImage(11);
+    TRun run(image);
+    std::vector<uint8_t> data(512, 0x5A);
+    // Sectors count from 1: sector 0 is not found, for a read and for a write alike.
+    TXferResult r = run.engine.Read(TChs{0, 0, 0}, 1, data.data());
+    EXPECT_EQ(r.status, TXferStatus::xsDiskError);
+    EXPECT_EQ(r.reply.regs.Ah(), 4);
+    EXPECT_EQ(r.attempts, 1) << "an error reply is an answer, not a reason to retry";
+    r = run.engine.Write(TChs{0, 0, 0}, 1, data.data());
+    EXPECT_EQ(r.status, TXferStatus::xsDiskError);
+    EXPECT_EQ(r.reply.regs.Ah(), 4);
+    // The first reply of the next write still carries the carry of that error.
+    std::fill(data.begin(), data.end(), 0x5A);
+    r = run.engine.Write(TChs{2, 1, 3}, 1, data.data());
+    EXPECT_EQ(r.status, TXferStatus::xsOk) << XferStatusName(r.status);
+    EXPECT_EQ(r.attempts, 1);
+    run.console.Stop();
+    auto written = image;
+    std::memcpy(written.data() + ((2 * 2 + 1) * 18 + 2) * 512, data.data(), data.size());
+    EXPECT_EQ(run.console.Image(), written);
+    EXPECT_EQ(run.console.Writes(), 1);
+    EXPECT_EQ(run.console.Abandoned(), 0);
+}
+
 TEST(TargetAgainstConsole, WritesLandInTheImageExactlyAsTheModelSays) {
     TRun run(MakeTestImage(4));
     const auto model = run.WriteRandom(12, 77);
