@@ -85,9 +85,26 @@ TEST(TargetAgainstConsole, StatusQueryTellsWhetherAnImageIsAttached) {
     TRun without(MakeTestImage(1), {}, false);
     EXPECT_EQ(without.engine.QueryStatus(1000), TStatusAnswer::saNoImage);
     uint8_t sector[512];
-    const TXferResult r = without.engine.Read(TChs{0, 0, 1}, 1, sector);
+    TXferResult r = without.engine.Read(TChs{0, 0, 1}, 1, sector);
     EXPECT_EQ(r.status, TXferStatus::xsDiskError);
     EXPECT_EQ(r.reply.regs.Ah(), 1);
+    r = without.engine.Write(TChs{0, 0, 1}, 1, sector);
+    EXPECT_EQ(r.status, TXferStatus::xsDiskError) << "a write is refused at its first reply";
+    EXPECT_EQ(r.reply.regs.Ah(), 1);
+}
+
+TEST(TargetAgainstConsole, ZeroSectorTransfersAreAnsweredWithoutDataFrames) {
+    const auto image = MakeTestImage(12);
+    TRun run(image);
+    uint8_t none[1] = {};
+    EXPECT_EQ(run.engine.Read(TChs{0, 0, 1}, 0, none).status, TXferStatus::xsOk);
+    EXPECT_EQ(run.engine.Write(TChs{0, 0, 1}, 0, none).status, TXferStatus::xsOk);
+    EXPECT_EQ(run.engine.Stats().retries, 0u);
+    EXPECT_EQ(run.engine.Stats().stray_bytes, 0u);
+    run.console.Stop();
+    EXPECT_EQ(run.console.Image(), image);
+    EXPECT_EQ(run.console.Writes(), 0);
+    EXPECT_EQ(run.console.Abandoned(), 0);
 }
 
 TEST(TargetAgainstConsole, TrackSizedReadsReturnTheImageAndCountTurnarounds) {
