@@ -1,6 +1,10 @@
 #include "console_rig.h"
 
+#include "floppy_service.h"
 #include "frame.h"
+#include "test_images.h"
+
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -8,6 +12,7 @@
 #include <random>
 
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -80,107 +85,43 @@ class TConsoleRig::THost : public TConsoleHost {
     Clock::time_point next_tick_;
 };
 
-class TConsoleRig::TDisk : public TDiskService {
+// The console's floppy service as the main cycle sees it, counting from outside what the
+// tests ask about. Rig thread only.
+class TConsoleRig::TCountingDisk : public TDiskService {
   public:
-    TDisk(TConsoleRig& rig, TLink& link) : rig_(rig), link_(link) {
-        spt_ = Get16(rig.image_.data() + 24);
-        heads_ = Get16(rig.image_.data() + 26);
-    }
-    bool ImageAttached() const override { return rig_.attached_; }
+    TCountingDisk(TConsoleRig& rig, TDiskService& service) : rig_(rig), service_(service) {}
+    bool ImageAttached() const override { return service_.ImageAttached(); }
     void DiskRequest() override {
+        ++rig_.requests_;
         try {
-            uint8_t request[kRequestFrameBody];
-            if (ReceiveFrame(request, sizeof request, false) != 0) return;
-            ++rig_.requests_;
-            Serve(request);
+            service_.DiskRequest();
         } catch (const TAbandonExchange&) {
             ++rig_.abandoned_;
+            CountWrite();
             throw;
         }
+        CountWrite();
     }
 
   private:
-    uint8_t Take() {
-        link_.WaitForExchangeByte();
-        return link_.TakeByte();
-    }
-    void Send(uint8_t b) { link_.Write(&b, 1); }
-    int ReceiveFrame(uint8_t* buffer, size_t length, bool header) {
-        if (header && (Take() != kFrameEsc || Take() != kFrameD)) return 0xCC;
-        for (size_t i = 0; i < length; ++i)
-            buffer[i] = Take();
-        if (FrameChecksum(buffer, length) != 0) {
-            Send(kFrameNak);
-            return 0xCC;
-        }
-        Send(kFrameAck);
-        return 0;
-    }
-    int SendFrame(const uint8_t* bytes, size_t length) {
-        link_.Write(bytes, length);
-        link_.WaitForExchangeByte();
-        const uint8_t b = link_.PeekByte();
-        if (b != kFrameAck && b != kFrameNak) throw TAbandonExchange{};
-        link_.TakeByte();
-        return b == kFrameAck ? 0 : 1;
-    }
-    void SendReply() {
-        uint8_t payload[10], frame[kReplyFrameSize];
-        for (int i = 0; i < 4; ++i)
-            Put16(payload + 2 * i, regs_[i]);
-        Put16(payload + 8, flags_);
-        BuildFrame(payload, sizeof payload, frame);
-        if (SendFrame(frame, sizeof frame) == 1) throw TAbandonExchange{};
-    }
-    size_t Offset(uint16_t cx, uint16_t dx) const {
-        return ((size_t(cx >> 8) * heads_ + (dx >> 8)) * spt_ + (cx & 0xFF) - 1) * kSectorBytes;
-    }
-    void Serve(const uint8_t* req) {
-        for (int i = 0; i < 4; ++i)
-            regs_[i] = Get16(req + 3 + 2 * i);
-        const uint8_t n = regs_[0] & 0xFF, fn = regs_[0] >> 8;
-        if (!rig_.attached_) {
-            regs_[0] = uint16_t((regs_[0] & 0xFF) | 0x0100);
-            flags_ |= 1;
-            return SendReply();
-        }
-        if ((fn != 2 && fn != 3) || n > spt_) return; // the target's own time-out applies
-        const size_t off = Offset(regs_[2], regs_[3]);
-        std::vector<uint8_t> track(size_t(n) * kSectorBytes);
-        if (fn == 2) {
-            std::memcpy(track.data(), rig_.image_.data() + off, track.size());
-            regs_[0] &= 0x00FF;
-            flags_ &= ~1;
-            SendReply();
-            uint8_t frame[kDataFrameSize];
-            for (int i = 0; i < n; ++i) {
-                link_.timeout_counter = kTimeoutTicks;
-                BuildFrame(track.data() + size_t(i) * kSectorBytes, kSectorBytes, frame);
-                if (SendFrame(frame, sizeof frame) == 1) throw TAbandonExchange{};
+    // Takes the modification events of this exchange (they are queued by the write call
+    // itself, and would merge with the next exchange's if left unread).
+    void CountWrite() {
+        if (rig_.watch_fd_ < 0) return;
+        alignas(inotify_event) char events[4096];
+        bool modified = false;
+        for (ssize_t n; (n = ::read(rig_.watch_fd_, events, sizeof events)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+                if (e->mask & IN_MODIFY) modified = true;
+                at += ssize_t(sizeof(inotify_event) + e->len);
             }
-            return;
         }
-        SendReply(); // AH 3: send the data
-        uint8_t body[kDataFrameBody];
-        for (int i = 0; i < n; ++i) {
-            link_.timeout_counter = kTimeoutTicks;
-            if (ReceiveFrame(body, sizeof body, true) != 0) throw TAbandonExchange{};
-            std::memcpy(track.data() + size_t(i) * kSectorBytes, body + 3, kSectorBytes);
-        }
-        for (int i = 0; i < 4; ++i)
-            regs_[i] = Get16(req + 3 + 2 * i);
-        regs_[0] &= 0x00FF;
-        flags_ &= ~1;
-        SendReply();
-        std::memcpy(rig_.image_.data() + off, track.data(), track.size());
-        ++rig_.writes_;
+        if (modified) ++rig_.writes_;
     }
 
     TConsoleRig& rig_;
-    TLink& link_;
-    uint16_t spt_ = 0, heads_ = 0;
-    uint16_t regs_[4] = {};
-    uint16_t flags_ = 0;
+    TDiskService& service_;
 };
 
 TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms)
@@ -192,19 +133,50 @@ TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms,
         fds_[0] = console_fd;
     else
         socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
-    thread_ = std::thread([this] {
-        TPort port(fds_[0]);
-        THost host(*this, fds_[0], tick_ms_, stop_);
-        TLink link(port, host);
-        host.link = &link;
-        TDisk disk(*this, link);
-        Maincycle(screen_, link, disk);
-    });
+    if (attached_) {
+        std::string name = testing::TempDir() + "quorvik-rig-XXXXXX";
+        const int fd = mkstemp(name.data());
+        bool written = fd >= 0;
+        for (size_t done = 0; written && done < image_.size();) {
+            const ssize_t n = ::write(fd, image_.data() + done, image_.size() - done);
+            written = n > 0;
+            done += written ? size_t(n) : 0;
+        }
+        if (fd >= 0) close(fd);
+        if (written) {
+            path_ = name;
+            watch_fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            if (watch_fd_ < 0 || inotify_add_watch(watch_fd_, path_.c_str(), IN_MODIFY) < 0)
+                ADD_FAILURE() << "cannot watch " << path_ << ": " << std::strerror(errno);
+        } else {
+            ADD_FAILURE() << "cannot write the image file " << name << ": " << std::strerror(errno);
+            if (fd >= 0) unlink(name.c_str());
+        }
+    }
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TConsoleRig::Run() {
+    TPort port(fds_[0]);
+    THost host(*this, fds_[0], tick_ms_, stop_);
+    TLink link(port, host);
+    host.link = &link;
+    TFloppyService floppy(link, screen_);
+    if (attached_) {
+        floppy.OpenImage(path_);
+        floppy.AllocTrackBuffer();
+    }
+    TCountingDisk disk(*this, floppy);
+    Maincycle(screen_, link, disk);
+    floppy.CloseImage();
+    floppy.FreeTrackBuffer();
 }
 
 TConsoleRig::~TConsoleRig() {
     Stop();
     if (fds_[1] >= 0) close(fds_[1]);
+    if (watch_fd_ >= 0) close(watch_fd_);
+    if (!path_.empty()) unlink(path_.c_str());
 }
 
 int TConsoleRig::TakeTargetFd() {
@@ -225,7 +197,9 @@ bool TConsoleRig::WaitReceived(int64_t count, int timeout_ms) {
 
 void TConsoleRig::Stop() {
     stop_ = true;
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return;
+    thread_.join();
+    if (!path_.empty()) image_ = ReadFile(path_);
     if (fds_[0] >= 0) close(fds_[0]);
     fds_[0] = -1;
 }

@@ -1,10 +1,10 @@
-// The console's real main cycle on a thread of its own, reached over one end of a socket pair,
-// with a small disk service that answers requests from an image in memory the way the console's
-// floppy service does: 55/AA for the request frame, the reply, the data frames, abandoning the
-// exchange on a NAK, a wrong byte or a run-down time-out counter.
+// The console's real main cycle and floppy service on a thread of their own, reached over one
+// end of a socket pair (or a terminal the caller opened), serving an image the rig writes to a
+// temporary file.
 //
-// The other end of the pair is for the simulator under test. Everything of the rig is read only
-// after Stop(), which joins the thread.
+// The other end of the pair is for the simulator under test. The console's screen, the image
+// and the counters are read only after Stop(), which joins the thread; before that, Image() is
+// the image as given.
 #pragma once
 
 #include "link.h"
@@ -13,18 +13,20 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 class TConsoleRig {
   public:
-    // `tick_ms` is the period of the console's timer: its patience is 20 ticks.
+    // `tick_ms` is the period of the console's timer: its patience is 20 ticks. Unless
+    // `attached`, the console runs without an image.
     explicit TConsoleRig(std::vector<uint8_t> image, bool attached = true, int tick_ms = 100);
     // The console on a descriptor of its own (a terminal it opened), taken over by the rig.
     TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms, int console_fd);
-    ~TConsoleRig();
+    ~TConsoleRig(); // stops, and removes the image file
 
     // The simulator's end (the caller owns it from then on).
     int TakeTargetFd();
@@ -33,23 +35,28 @@ class TConsoleRig {
     // Waits until the console has taken at least `count` bytes from its port in all; false
     // after `timeout_ms`.
     bool WaitReceived(int64_t count, int timeout_ms);
-    // Lets the console handle everything already sent to it, then ends the main cycle.
+    // Lets the console handle everything already sent to it, ends the main cycle, detaches
+    // the image and reads the file back.
     void Stop();
 
     const TScreen& Screen() const { return screen_; }
     const std::vector<uint8_t>& Image() const { return image_; }
-    int Requests() const { return requests_; }   // request frames with a good checksum
+    int Requests() const { return requests_; }   // disk requests (ESC 'D') the console took up
     int Abandoned() const { return abandoned_; } // exchanges given up
-    int Writes() const { return writes_; }       // writes that reached the image
+    int Writes() const { return writes_; }       // exchanges that wrote to the image file
 
   private:
     class TPort;
     class THost;
-    class TDisk;
+    class TCountingDisk;
+
+    void Run();
 
     std::vector<uint8_t> image_;
     bool attached_;
     int tick_ms_;
+    std::string path_;  // the image file while attached, else empty
+    int watch_fd_ = -1; // inotify on the image file: its modifications
     int fds_[2] = {-1, -1};
     TScreen screen_;
     std::atomic<bool> stop_{false};
@@ -60,6 +67,6 @@ class TConsoleRig {
     std::thread thread_;
 };
 
-// A 1.44 MB image with a boot sector of that geometry and every other sector filled with bytes
-// from `seed`.
+// A 1.44 MB image with a FAT12 boot sector of that geometry and every other sector filled with
+// bytes from `seed`.
 std::vector<uint8_t> MakeTestImage(uint32_t seed);

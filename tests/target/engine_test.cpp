@@ -85,9 +85,26 @@ TEST(TargetAgainstConsole, StatusQueryTellsWhetherAnImageIsAttached) {
     TRun without(MakeTestImage(1), {}, false);
     EXPECT_EQ(without.engine.QueryStatus(1000), TStatusAnswer::saNoImage);
     uint8_t sector[512];
-    const TXferResult r = without.engine.Read(TChs{0, 0, 1}, 1, sector);
+    TXferResult r = without.engine.Read(TChs{0, 0, 1}, 1, sector);
     EXPECT_EQ(r.status, TXferStatus::xsDiskError);
     EXPECT_EQ(r.reply.regs.Ah(), 1);
+    r = without.engine.Write(TChs{0, 0, 1}, 1, sector);
+    EXPECT_EQ(r.status, TXferStatus::xsDiskError) << "a write is refused at its first reply";
+    EXPECT_EQ(r.reply.regs.Ah(), 1);
+}
+
+TEST(TargetAgainstConsole, ZeroSectorTransfersAreAnsweredWithoutDataFrames) {
+    const auto image = MakeTestImage(12);
+    TRun run(image);
+    uint8_t none[1] = {};
+    EXPECT_EQ(run.engine.Read(TChs{0, 0, 1}, 0, none).status, TXferStatus::xsOk);
+    EXPECT_EQ(run.engine.Write(TChs{0, 0, 1}, 0, none).status, TXferStatus::xsOk);
+    EXPECT_EQ(run.engine.Stats().retries, 0u);
+    EXPECT_EQ(run.engine.Stats().stray_bytes, 0u);
+    run.console.Stop();
+    EXPECT_EQ(run.console.Image(), image);
+    EXPECT_EQ(run.console.Writes(), 0);
+    EXPECT_EQ(run.console.Abandoned(), 0);
 }
 
 TEST(TargetAgainstConsole, TrackSizedReadsReturnTheImageAndCountTurnarounds) {
@@ -110,6 +127,31 @@ TEST(TargetAgainstConsole, MoreSectorsThanATrackGetNoReplyAndTheTargetTimesOut) 
     EXPECT_EQ(r.status, TXferStatus::xsNoAnswer);
     // The console is still usable afterwards.
     EXPECT_EQ(run.engine.Read(TChs{0, 0, 1}, 18, buf.data()).status, TXferStatus::xsOk);
+}
+
+TEST(TargetAgainstConsole, ErrorRepliesEndTheTransferAndTheNextWriteStillLands) {
+    const auto image = MakeTestImage(11);
+    TRun run(image);
+    std::vector<uint8_t> data(512, 0x5A);
+    // Sectors count from 1: sector 0 is not found, for a read and for a write alike.
+    TXferResult r = run.engine.Read(TChs{0, 0, 0}, 1, data.data());
+    EXPECT_EQ(r.status, TXferStatus::xsDiskError);
+    EXPECT_EQ(r.reply.regs.Ah(), 4);
+    EXPECT_EQ(r.attempts, 1) << "an error reply is an answer, not a reason to retry";
+    r = run.engine.Write(TChs{0, 0, 0}, 1, data.data());
+    EXPECT_EQ(r.status, TXferStatus::xsDiskError);
+    EXPECT_EQ(r.reply.regs.Ah(), 4);
+    // The first reply of the next write still carries the carry of that error.
+    std::fill(data.begin(), data.end(), 0x5A);
+    r = run.engine.Write(TChs{2, 1, 3}, 1, data.data());
+    EXPECT_EQ(r.status, TXferStatus::xsOk) << XferStatusName(r.status);
+    EXPECT_EQ(r.attempts, 1);
+    run.console.Stop();
+    auto written = image;
+    std::memcpy(written.data() + ((2 * 2 + 1) * 18 + 2) * 512, data.data(), data.size());
+    EXPECT_EQ(run.console.Image(), written);
+    EXPECT_EQ(run.console.Writes(), 1);
+    EXPECT_EQ(run.console.Abandoned(), 0);
 }
 
 TEST(TargetAgainstConsole, WritesLandInTheImageExactlyAsTheModelSays) {
@@ -147,7 +189,7 @@ TEST(TargetAgainstConsole, SpoiledFramesOnWritesAreRefusedAndNeverReachTheImage)
     EXPECT_EQ(run.console.Writes(), 10);
 }
 
-TEST(TargetAgainstConsole, NakOfTheFinalReplyOfAWriteLeavesTheImageUnwritten) {
+TEST(TargetAgainstConsole, NakOfTheFinalReplyOfAWriteComesAfterTheDataReachedTheImage) {
     const auto image = MakeTestImage(7);
     TFaultPlan faults;
     faults.nak_every = 2; // reply 1 ACKed, final reply (frame 2) NAKed
@@ -156,8 +198,12 @@ TEST(TargetAgainstConsole, NakOfTheFinalReplyOfAWriteLeavesTheImageUnwritten) {
     EXPECT_EQ(run.engine.WriteOnce(TChs{1, 0, 1}, 1, data.data()).status, TXferStatus::xsInjected);
     run.engine.Drain(100);
     run.console.Stop();
-    EXPECT_EQ(run.console.Image(), image);
-    EXPECT_EQ(run.console.Writes(), 0);
+    // The final reply carries the write's status, so the console wrote first; the target's
+    // retry would only write the same bytes again.
+    auto written = image;
+    std::memcpy(written.data() + 36 * 512, data.data(), data.size());
+    EXPECT_EQ(run.console.Image(), written);
+    EXPECT_EQ(run.console.Writes(), 1);
     EXPECT_EQ(run.console.Abandoned(), 1);
 }
 

@@ -250,14 +250,18 @@ TXferStatus TTargetEngine::AwaitReply(const TDiskRegs& request, uint8_t expect_a
     const bool parsed = ParseReply(frame, reply);
     const bool echoed = parsed && reply.regs.Al() == request.Al() && reply.regs.bx == request.bx &&
                         reply.regs.cx == request.cx && reply.regs.dx == request.dx;
-    if (!echoed || (!reply.Carry() && reply.regs.Ah() != expect_ah)) {
+    // The first reply of a write (AH 3) asks for the data. Its carry is whatever the console's
+    // previous reply left, so it reports no error there.
+    const bool asks_for_data = expect_ah == kFnWrite && reply.regs.Ah() == kFnWrite;
+    const bool failed = reply.Carry() && !asks_for_data;
+    if (!echoed || (!failed && reply.regs.Ah() != expect_ah)) {
         // A reply for some other request: refuse it so that the console stops here.
         ++stats_.bad_frames;
         line_.WriteByte(kFrameNak);
         return TXferStatus::xsBadAnswer;
     }
     if (auto st = AckReceived(); st != TXferStatus::xsOk) return st;
-    return reply.Carry() ? TXferStatus::xsDiskError : TXferStatus::xsOk;
+    return failed ? TXferStatus::xsDiskError : TXferStatus::xsOk;
 }
 
 TXferResult TTargetEngine::ReadOnce(TChs chs, uint8_t count, uint8_t* out) {
