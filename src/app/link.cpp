@@ -32,8 +32,9 @@ void TLink::PullPending() {
 }
 
 bool TLink::WaitForInput() {
-    // Bytes the event thread announced while the queue was full still wait in the port.
-    if (queue.QueueEmpty() && queue.Free() > 0) PullPending();
+    // Bytes that did not fit while the queue was full still wait in the port, and the port
+    // announces only newly arrived bytes.
+    if (queue.QueueEmpty()) PullPending();
     if (queue.QueueEmpty())
         host_.WaitForEvents();
     else

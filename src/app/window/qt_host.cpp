@@ -1,9 +1,7 @@
 #include "qt_host.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
 
 void TQtHost::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
