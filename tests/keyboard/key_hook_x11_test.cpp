@@ -2,6 +2,7 @@
 // the main window, and keys are typed with XTest raw keycodes (kernel input code + 8), so they
 // take the whole road through the server's keymap, Qt's xcb platform and the hook.
 #include "key_hook.h"
+#include "window_rig.h"
 #include "xtest_keyboard.h"
 
 #include "fakes.h"
@@ -266,4 +267,35 @@ TEST_F(KeyHookOnX11, TheLabelFollowsTheKeysAndActivationTakesOverThePcsLocks) {
     hook->FormActivate();
     EXPECT_EQ(label, "          SCRL " + std::string(15, ' '));
     EXPECT_TRUE(writes.empty());
+}
+
+TEST_F(KeyHookOnX11, KeysTypedIntoTheConnectedMainWindowGoOutOnTheLine) {
+    window->hide(); // the real main window this time, connected to a pseudo-terminal
+    TPtyTarget target;
+    TConDos::message_box_hook = [](const QString& text) {
+        ADD_FAILURE() << "message box: " << text.toStdString();
+    };
+    TConDos main_window;
+    main_window.show();
+    main_window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main_window, 10000));
+    const std::string expected = std::string("a") + "A" + "\x1b[A" + "\x1b" "9" + "\x1b" "4";
+    TStepper steps;
+    steps.Do("type",
+             [&] {
+                 keyboard->Tap(xkA);
+                 keyboard->Press(xkLeftShift);
+                 keyboard->Tap(xkA);
+                 keyboard->Release(xkLeftShift);
+                 keyboard->Tap(xkUp);
+                 keyboard->Tap(xkF9);
+                 keyboard->Press(xkLeftAlt);
+                 keyboard->Tap(xkF4); // sent to the target; the window stays open
+                 keyboard->Release(xkLeftAlt);
+             })
+        .Then("the bytes on the line", [&] { return target.Received() == expected; },
+              [&] { main_window.CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(main_window), std::vector<std::string>{}) << target.Received();
+    EXPECT_TRUE(main_window.isVisible());
+    TConDos::message_box_hook = nullptr;
 }
