@@ -34,7 +34,7 @@ bool TFloppyImage::IdentifyImage() {
     if (!file_.IsOpen()) return false;
     // A short file leaves zeros, never the boot sector of an image attached before.
     boot_sector_.fill(0);
-    file_.ReadAt(0, boot_sector_.data(), boot_sector_.size());
+    if (file_.Seek(0)) file_.Read(boot_sector_.data(), boot_sector_.size());
 
     const uint8_t* b = boot_sector_.data();
     int type = 0;

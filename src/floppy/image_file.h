@@ -25,9 +25,6 @@ class TImageFile {
     bool IsOpen() const { return mode_ != omClosed; }
     void Close();
 
-    // Reads up to `count` bytes at `offset` without moving the position; fewer at the end of
-    // the file. Returns the number read, or -1 on failure.
-    long ReadAt(uint64_t offset, void* buffer, size_t count);
     // Sets the position, counted from the start of the file.
     bool Seek(int64_t offset);
     // Reads `count` bytes at the position, fewer only at the end of the file. -1 on failure.

@@ -46,22 +46,6 @@ void TImageFile::Close() {
     mode_ = omClosed;
 }
 
-long TImageFile::ReadAt(uint64_t offset, void* buffer, size_t count) {
-    auto* out = static_cast<uint8_t*>(buffer);
-    size_t got = 0;
-    while (got < count) {
-        const ssize_t r = ::pread(fd_, out + got, count - got, static_cast<off_t>(offset + got));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            error_ = errno;
-            return -1;
-        }
-        if (r == 0) break;
-        got += static_cast<size_t>(r);
-    }
-    return static_cast<long>(got);
-}
-
 bool TImageFile::Seek(int64_t offset) {
     if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
         error_ = errno;
