@@ -102,6 +102,15 @@ int TBatchReport::ExitCode() const {
     return 2;
 }
 
+// Reads a whole file the batch needs; on failure the report says why.
+static bool LoadFile(const std::string& path, std::vector<uint8_t>& data, TBatchReport& report) {
+    std::string why;
+    if (ReadWholeFile(path, data, why)) return true;
+    report.result = "file-error";
+    report.detail = why;
+    return false;
+}
+
 TBatchReport RunStatus(TTargetEngine& engine, const TBatchOptions& options) {
     TBatchReport report;
     report.mode = "status";
@@ -119,12 +128,7 @@ TBatchReport RunReadAll(TTargetEngine& engine, const TBatchOptions& options) {
     TBatchReport report;
     report.mode = "read-all";
     std::vector<uint8_t> expect;
-    std::string why;
-    if (!ReadWholeFile(options.expect_path, expect, why)) {
-        report.result = "file-error";
-        report.detail = why;
-        return report;
-    }
+    if (!LoadFile(options.expect_path, expect, report)) return report;
     TBootInfo geo;
     uint8_t boot[kSectorBytes];
     if (Prepare(engine, options, report, geo, boot)) {
@@ -154,12 +158,7 @@ TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options)
     TBatchReport report;
     report.mode = "write-random";
     std::vector<uint8_t> model;
-    std::string why;
-    if (!ReadWholeFile(options.model_path, model, why)) {
-        report.result = "file-error";
-        report.detail = why;
-        return report;
-    }
+    if (!LoadFile(options.model_path, model, report)) return report;
     const int model_fd = ::open(options.model_path.c_str(), O_WRONLY);
     if (model_fd < 0) {
         report.result = "file-error";
