@@ -50,6 +50,16 @@ class WindowTest : public testing::Test {
     void Ticks(int n) {
         for (int i = 0; i < n; ++i) window->Timer1Timer();
     }
+    // Connects, sends the target's status query and returns the console's answer.
+    std::string StatusAnswer() {
+        TPtyTarget target;
+        TStepper steps;
+        steps.Do("status query", [&] { target.Send("\x1bS"); })
+            .Then("answered", [&] { return !target.Received().empty(); },
+                  [&] { window->CloseComClick(); });
+        EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+        return target.Received();
+    }
     QRgb Pixel(int row, int column, int dx, int dy) const {
         const TRenderer& r = window->Renderer();
         return r.Bitmap().pixel(column * r.CellWidth() + dx, row * r.CellHeight() + dy);
@@ -255,13 +265,7 @@ TEST_F(WindowTest, CancellingTheFloppyDialogLeavesTheBoxUncheckedAndAttachesNoth
     window->EnaFloppy->click();
     EXPECT_FALSE(window->EnaFloppy->isChecked());
     EXPECT_EQ(window->windowTitle().toStdString(), "Quorvik V1.00 for Windows");
-    TPtyTarget target;
-    TStepper steps;
-    steps.Do("status query", [&] { target.Send("\x1bS"); })
-        .Then("answered", [&] { return !target.Received().empty(); },
-              [&] { window->CloseComClick(); });
-    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
-    EXPECT_EQ(target.Received(), "\xAA");
+    EXPECT_EQ(StatusAnswer(), "\xAA");
 }
 
 TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
@@ -276,13 +280,7 @@ TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
     EXPECT_EQ(window->windowTitle().toStdString(),
               "Quorvik V1.00 for Windows ... ImageFile: " + std::to_string(getpid()) +
                   "-window-test.img");
-    TPtyTarget target;
-    TStepper steps;
-    steps.Do("status query", [&] { target.Send("\x1bS"); })
-        .Then("answered", [&] { return !target.Received().empty(); },
-              [&] { window->CloseComClick(); });
-    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
-    EXPECT_EQ(target.Received(), "\x55");
+    EXPECT_EQ(StatusAnswer(), "\x55");
     bool geometry_shown = false;
     for (int row = 0; row < 25; ++row)
         geometry_shown |= window->Screen().RowText(row).rfind("Sectors Per Track:   18", 0) == 0;
