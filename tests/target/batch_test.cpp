@@ -11,14 +11,6 @@
 
 namespace {
 
-std::string Field(const std::string& summary, const std::string& key) {
-    const std::string k = " " + key + "=";
-    const size_t at = summary.find(k);
-    if (at == std::string::npos) return "<missing>";
-    const size_t from = at + k.size();
-    return summary.substr(from, summary.find(' ', from) - from);
-}
-
 TEngineTimes Times() {
     TEngineTimes t;
     t.answer_ms = 1500;
@@ -61,12 +53,12 @@ TEST(TargetBatch, ReadAllOfAnUnchangedImageSucceedsWithRateAndTurnaround) {
     const std::string s = FormatSummary(r, b.engine.Stats());
     EXPECT_EQ(r.ExitCode(), 0) << s;
     EXPECT_EQ(s.rfind("summary mode=read-all result=ok ", 0), 0u) << s;
-    EXPECT_EQ(Field(s, "sectors"), "2880");
-    EXPECT_EQ(Field(s, "mismatches"), "0");
-    EXPECT_EQ(Field(s, "requests"), "161") << "boot sector, then 160 tracks";
-    EXPECT_GT(std::stod(Field(s, "sectors_per_s")), 0.0);
-    EXPECT_GT(std::stod(Field(s, "turn_p99_ms")), 0.0);
-    EXPECT_GE(std::stod(Field(s, "turn_p99_ms")), std::stod(Field(s, "turn_p50_ms")));
+    EXPECT_EQ(SummaryField(s, "sectors"), "2880");
+    EXPECT_EQ(SummaryField(s, "mismatches"), "0");
+    EXPECT_EQ(SummaryField(s, "requests"), "161") << "boot sector, then 160 tracks";
+    EXPECT_GT(std::stod(SummaryField(s, "sectors_per_s")), 0.0);
+    EXPECT_GT(std::stod(SummaryField(s, "turn_p99_ms")), 0.0);
+    EXPECT_GE(std::stod(SummaryField(s, "turn_p99_ms")), std::stod(SummaryField(s, "turn_p50_ms")));
 }
 
 TEST(TargetBatch, ReadAllCountsTheSectorsThatDifferAndExitsOne) {
@@ -99,9 +91,9 @@ TEST(TargetBatch, WriteRandomWithFaultsKeepsTheModelEqualToTheServedImage) {
     const TBatchReport r = RunWriteRandom(b.engine, o);
     const std::string s = FormatSummary(r, b.engine.Stats());
     EXPECT_EQ(r.ExitCode(), 0) << s;
-    EXPECT_EQ(Field(s, "writes_acked"), "15");
-    EXPECT_NE(Field(s, "naks_sent"), "0");
-    EXPECT_NE(Field(s, "corrupted_sent"), "0");
+    EXPECT_EQ(SummaryField(s, "writes_acked"), "15");
+    EXPECT_NE(SummaryField(s, "naks_sent"), "0");
+    EXPECT_NE(SummaryField(s, "corrupted_sent"), "0");
     b.console.Stop();
     const auto model = ReadFile(o.model_path);
     EXPECT_EQ(model, b.console.Image());
@@ -121,8 +113,8 @@ TEST(TargetBatch, WriteRandomReadsTheWholeImageBackAndComparesItWithTheModel) {
     const TBatchReport r = RunWriteRandom(b.engine, o);
     const std::string s = FormatSummary(r, b.engine.Stats());
     EXPECT_EQ(r.ExitCode(), 0) << s;
-    EXPECT_EQ(Field(s, "requests"), "166") << "boot sector, 5 writes, 160 tracks read back";
-    EXPECT_EQ(Field(s, "mismatches"), "0");
+    EXPECT_EQ(SummaryField(s, "requests"), "166") << "boot sector, 5 writes, 160 tracks read back";
+    EXPECT_EQ(SummaryField(s, "mismatches"), "0");
     b.console.Stop();
     EXPECT_EQ(ReadFile(o.model_path), b.console.Image());
 }
@@ -160,8 +152,8 @@ TEST(TargetBatch, NoImageAndPlannedHangupEndTheRunWithTheirOwnResults) {
     const TBatchReport r = RunReadAll(b.engine, o);
     const std::string s = FormatSummary(r, b.engine.Stats());
     EXPECT_EQ(r.result, "hangup") << s;
-    EXPECT_EQ(Field(s, "hangup"), "1");
-    EXPECT_EQ(Field(s, "requests"), "10");
+    EXPECT_EQ(SummaryField(s, "hangup"), "1");
+    EXPECT_EQ(SummaryField(s, "requests"), "10");
     EXPECT_EQ(r.ExitCode(), 0);
 }
 

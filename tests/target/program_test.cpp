@@ -20,14 +20,6 @@
 
 namespace {
 
-std::string Field(const std::string& summary, const std::string& key) {
-    const std::string k = " " + key + "=";
-    const size_t at = summary.find(k);
-    if (at == std::string::npos) return "<missing>";
-    const size_t from = at + k.size();
-    return summary.substr(from, summary.find_first_of(" \n", from) - from);
-}
-
 std::string ReadLine(FILE* f) {
     char buf[2048];
     return std::fgets(buf, sizeof buf, f) ? std::string(buf) : std::string();
@@ -63,7 +55,7 @@ TEST(TargetProgram, OnItsOwnPtyItPrintsThePathAndReadsTheWholeImage) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << summary;
     EXPECT_EQ(summary.rfind("summary mode=read-all result=ok ", 0), 0u) << summary;
-    EXPECT_EQ(Field(summary, "sectors"), "2880");
+    EXPECT_EQ(SummaryField(summary, "sectors"), "2880");
     std::printf("measured on a pty against the main cycle: %s", summary.c_str());
 }
 
@@ -86,8 +78,8 @@ TEST(TargetProgram, OnAGivenDeviceWritesLandAndTheModelFollows) {
     const int status = pclose(f);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << summary;
-    EXPECT_EQ(Field(summary, "writes_acked"), "8") << summary;
-    EXPECT_NE(Field(summary, "naks_sent"), "0") << summary;
+    EXPECT_EQ(SummaryField(summary, "writes_acked"), "8") << summary;
+    EXPECT_NE(SummaryField(summary, "naks_sent"), "0") << summary;
     console.Stop();
     EXPECT_EQ(ReadFile(model), console.Image());
 }
@@ -171,7 +163,7 @@ TEST(TargetProgram, StatusQueryAloneTellsWhetherTheConsoleHasAnImage) {
         TConsoleRig console(img.bytes, attached, 100,
                             OpenConsoleSide(first.substr(13, first.size() - 14)));
         const std::string summary = ReadLine(child.out);
-        EXPECT_EQ(Field(summary, "result"), attached ? "image" : "no-image") << summary;
+        EXPECT_EQ(SummaryField(summary, "result"), attached ? "image" : "no-image") << summary;
         int status = -1;
         waitpid(child.pid, &status, 0);
         child.pid = -1;

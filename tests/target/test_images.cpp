@@ -53,3 +53,11 @@ TFatImage MakeFatImage() {
     img.bytes = ReadFile(img.path);
     return img;
 }
+
+std::string SummaryField(const std::string& summary, const std::string& key) {
+    const std::string k = " " + key + "=";
+    const size_t at = summary.find(k);
+    if (at == std::string::npos) return "<missing>";
+    const size_t from = at + k.size();
+    return summary.substr(from, summary.find_first_of(" \n", from) - from);
+}

@@ -25,3 +25,6 @@ TFatImage MakeFatImage();
 
 std::vector<uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The value of `key` in a summary line ("<missing>" when it has none).
+std::string SummaryField(const std::string& summary, const std::string& key);
