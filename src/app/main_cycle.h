@@ -2,20 +2,10 @@
 // thread, nested inside the Connect handler, until the stop request is set.
 #pragma once
 
+#include "disk_service.h"
 #include "link.h"
 
 class TScreen;
-
-// The floppy service as the main cycle sees it.
-class TDiskService {
-  public:
-    virtual ~TDiskService() = default;
-    // Whether an image file is attached (the status query answers 55 then, AA otherwise).
-    virtual bool ImageAttached() const = 0;
-    // The target sent ESC 'D': take the request frame from the queue and serve it. May throw
-    // TAbandonExchange from any depth.
-    virtual void DiskRequest() = 0;
-};
 
 extern const char* const kBannerLine;
 extern const char* const kMakerLine;

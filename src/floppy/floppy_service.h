@@ -13,7 +13,8 @@
 
 #include "floppy_image.h"
 #include "frame.h"
-#include "main_cycle.h"
+#include "disk_service.h"
+#include "link.h"
 
 #include <array>
 #include <cstddef>

@@ -1,19 +1,18 @@
-// The main window: control panel, connection control, the console area and its cursor bar.
+// The main window on Qt: a thin view of the window logic (TConsoleForm). It creates the
+// panel's controls as Qt widgets, draws cells with TRenderer into its off-screen image, and
+// forwards every event to the form's handler of the same name.
 //
 // Everything here runs on the window thread. While connected, OpenComClick does not return:
 // it runs the main cycle, and the timer, the buttons, the keys, the port's events and the
 // closing of the window all run nested inside the main cycle's processing of events.
 #pragma once
 
-#include "comm.h"
-#include "link.h"
+#include "console_form.h"
 #include "qt_host.h"
 #include "renderer.h"
-#include "screen.h"
 
 #include <QWidget>
 
-#include <array>
 #include <functional>
 #include <memory>
 
@@ -24,29 +23,26 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class QToolButton;
-class TDiskService;
 class TFloppyService;
 class TKeyHook;
 
-extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
-
-class TConDos : public QWidget {
+class TConDos : public QWidget, private TFormView {
   public:
     explicit TConDos(QWidget* parent = nullptr);
     ~TConDos() override; // FormDestroy
 
-    // Event handlers, named after their control and event.
-    void OpenComClick();
-    void CloseComClick();
-    void EnableFloppyClick();
-    void RscrClick();
-    void ButtonDelClick();
-    void Timer1Timer();
-    void CommRxChar(TObject* Sender, uint32_t Count);
-    void CommBreak(TObject* Sender);
-    void CommError(TObject* Sender, int Errors);
-    void FormActivate();
-    void ScreenRefresh();
+    // Event handlers, forwarded to the form.
+    void OpenComClick() { form_->OpenComClick(); }
+    void CloseComClick() { form_->CloseComClick(); }
+    void EnableFloppyClick() { form_->EnableFloppyClick(); }
+    void RscrClick() { form_->RscrClick(); }
+    void ButtonDelClick() { form_->ButtonDelClick(); }
+    void Timer1Timer() { form_->Timer1Timer(); }
+    void CommRxChar(TObject* Sender, uint32_t Count) { form_->CommRxChar(Sender, Count); }
+    void CommBreak(TObject* Sender) { form_->CommBreak(Sender); }
+    void CommError(TObject* Sender, int Errors) { form_->CommError(Sender, Errors); }
+    void FormActivate() { form_->FormActivate(); }
+    void ScreenRefresh() { form_->ScreenRefresh(); }
 
     // Panel controls.
     QWidget* Panel = nullptr;
@@ -64,20 +60,19 @@ class TConDos : public QWidget {
     QTimer* Timer1 = nullptr;
     QWidget* Marker = nullptr; // the cursor bar
 
-    std::unique_ptr<TComm> Comm;
+    TComm* Comm = nullptr; // the form's port component
 
-    // The core the window owns for the life of the program.
-    TScreen& Screen() { return screen_; }
-    TLink& Link() { return link_; }
-    TFloppyService& Floppy() { return *floppy_; }
-    uint8_t KeyboardState() const;
-    bool MainCycleRunning() const { return main_cycle_depth_ > 0; }
-    int MainCycleDepth() const { return main_cycle_depth_; }
-    QString OpenDialogFileName() const { return open_dialog_file_name_; }
+    // The window logic and the core it owns.
+    TConsoleForm& Form() { return *form_; }
+    TScreen& Screen() { return form_->Screen(); }
+    TLink& Link() { return form_->Link(); }
+    TFloppyService& Floppy() { return form_->Floppy(); }
+    uint8_t KeyboardState() const { return form_->KeyboardState(); }
+    bool MainCycleRunning() const { return form_->MainCycleRunning(); }
+    int MainCycleDepth() const { return form_->MainCycleDepth(); }
     const TRenderer& Renderer() const { return *renderer_; }
-    bool StretchMode() const { return stretch_mode_; }
-    // Cells drawn into the off-screen image since start (for tests and measurements).
-    long CellsDrawn() const { return cells_drawn_; }
+    bool StretchMode() const { return form_->StretchMode(); }
+    long CellsDrawn() const { return form_->CellsDrawn(); }
 
     // Every error message box goes through here: OK only, caption "ConsoleW". Tests replace the
     // box with `message_box_hook` to observe it without a modal loop.
@@ -93,35 +88,47 @@ class TConDos : public QWidget {
     bool event(QEvent* event) override;
 
   private:
-    void FormCreate();
-    void CreatePanel();
-    void SetConnectedState(bool connected);
-    void RefreshCells(bool process_events);
-    void BlinkStep();
-    QString RunOpenDialog();
-    void SetStatus(const QString& text);
+    // TFormView
+    void CreateControl(const TControlSpec& spec) override;
+    void SetText(TControlId id, const std::string& text) override;
+    void SetEnabled(TControlId id, bool enabled) override;
+    void SetVisible(TControlId id, bool visible) override;
+    void SetChecked(TControlId id, bool checked) override;
+    bool Checked(TControlId id) const override;
+    int SelectedItem(TControlId id) const override;
+    void PlaceControl(TControlId id, const TRect& place) override;
+    void SetWindowCaption(const std::string& caption) override;
+    TRect MeasureConsoleText(const char* text) override;
+    int ClientWidth() const override { return width(); }
+    int ClientHeight() const override { return height(); }
+    int PanelHeight() const override;
+    void SetClientSize(int width, int height) override { resize(width, height); }
+    void FocusWindow() override;
+    void CreateImage(int cell_width, int cell_height) override;
+    void DrawCell(int row, int column, TCell cell) override;
+    void CopyImage(const TRect& area, bool stretched) override;
+    void MessageBox(const std::string& text) override;
+    std::string OpenFileDialog(const TFileDialogSpec& spec) override;
+    void StartTimer(int interval_ms) override;
+    void StartRefreshTimer(int delay_ms) override;
+    void ProcessPendingEvents() override;
+    void WaitForEvents() override;
+    TLockState ReadLockState() override;
+    TMainThreadPoster& Poster() override { return poster_; }
+
+    void PlaceStatusLabel();
+    QWidget* Control(TControlId id) const { return controls_[id]; }
 
     TQtHost host_;
-    std::unique_ptr<TCommPort> port_;
-    TScreen screen_;
-    TLink link_;
-    std::unique_ptr<TFloppyService> floppy_;
-    std::unique_ptr<TKeyHook> key_hook_;
     TQtPoster poster_;
-
+    QWidget* controls_[kControlCount] = {};
+    QTimer* refresh_timer_ = nullptr;
     std::unique_ptr<TRenderer> renderer_;
-    std::array<TCell, kScreenCells> drawn_{};
-    int saved_panel_height_ = 0;
-    bool stretch_mode_ = false;
-    int bar_column_ = -1;
-    int bar_row_ = 0;
-    int blink_countdown_ = 5;
-    int tick_divider_ = 0;
-    long cells_drawn_ = 0;
-
-    QString open_dialog_file_name_;
-    int main_cycle_depth_ = 0;
-    bool connect_pending_ = false;
+    std::unique_ptr<TConsoleForm> form_;
+    std::unique_ptr<TKeyHook> key_hook_;
+    bool in_paint_ = false;
+    TRect paint_area_;
+    bool paint_stretched_ = false;
 };
 
 extern TConDos* ConDos;

@@ -7,8 +7,26 @@
 #include <QKeyEvent>
 #include <QWindow>
 
+TKeyHook::TKeyHook(QWidget* main_window, TKeyboard& keyboard, QObject* parent)
+    : QObject(parent), window_(main_window), keyboard_(keyboard) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+namespace {
+TKeyboardCallbacks FromQt(TKeyHookCallbacks c) {
+    std::function<void(const std::string&)> show;
+    if (c.show_state)
+        show = [f = std::move(c.show_state)](const std::string& t) {
+            f(QString::fromStdString(t));
+        };
+    return TKeyboardCallbacks{std::move(c.write), std::move(c.key_hold), std::move(show)};
+}
+} // namespace
+
 TKeyHook::TKeyHook(QWidget* main_window, TKeyHookCallbacks callbacks, QObject* parent)
-    : QObject(parent), window_(main_window), callbacks_(std::move(callbacks)) {
+    : QObject(parent), window_(main_window),
+      own_keyboard_(std::make_unique<TKeyboard>(FromQt(std::move(callbacks)))),
+      keyboard_(*own_keyboard_) {
     QCoreApplication::instance()->installEventFilter(this);
 }
 
@@ -16,23 +34,7 @@ TKeyHook::~TKeyHook() {
     if (auto* app = QCoreApplication::instance()) app->removeEventFilter(this);
 }
 
-bool TKeyHook::RebootButtonWanted() const {
-    return RebootButtonShown(state_);
-}
-
-void TKeyHook::ButtonDelClick() {
-    if (KeyHold() || !callbacks_.write) return;
-    callbacks_.write(reinterpret_cast<const uint8_t*>(kRebootBytes.data()), kRebootBytes.size());
-}
-
-void TKeyHook::FormActivate() {
-    state_ = ReloadLockBits(state_, ReadPcLockState());
-    PrintKBDState();
-}
-
-void TKeyHook::PrintKBDState() {
-    if (callbacks_.show_state) callbacks_.show_state(QString::fromLatin1(KBDStateText(state_)));
-}
+void TKeyHook::FormActivate() { keyboard_.FormActivate(ReadPcLockState()); }
 
 // A key event reaches the main window's native window first and then the focus widget (or the
 // window itself); events sent straight to a widget only reach that widget. Popups and dialogs
@@ -61,21 +63,14 @@ bool TKeyHook::eventFilter(QObject* watched, QEvent* event) {
         event->accept();
         return true;
     }
+    const TKeyCodes codes = KeyCodesFromEvent(key);
     if (type == QEvent::KeyPress) {
-        HandleKey(kdDown, key);
+        keyboard_.AppMessage(kdDown, codes.scan_code, codes.virtual_key);
     } else if (!key.isAutoRepeat()) {
         // X11 sends a release before each auto-repeated press; a held Shift must stay down.
-        HandleKey(kdUp, key);
+        keyboard_.AppMessage(kdUp, codes.scan_code, codes.virtual_key);
     }
     event->accept();
     return true;
 }
 
-void TKeyHook::HandleKey(TKeyDirection direction, const QKeyEvent& event) {
-    const TKeyCodes codes = KeyCodesFromEvent(event);
-    const TKeyResult r =
-        TranslateKey(direction, codes.scan_code, codes.virtual_key, state_, KeyHold());
-    state_ = r.state;
-    if (r.count != 0 && callbacks_.write) callbacks_.write(r.bytes.data(), r.count);
-    if (r.print_state) PrintKBDState();
-}

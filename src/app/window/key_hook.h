@@ -11,7 +11,7 @@
 // destroyed and removes itself from the application when it is destroyed.
 #pragma once
 
-#include "translate.h"
+#include "keyboard.h"
 
 #include <QObject>
 #include <QPointer>
@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class QKeyEvent;
 
@@ -35,33 +36,30 @@ struct TKeyHookCallbacks {
 
 class TKeyHook final : public QObject {
   public:
+    // Hands every key message of `main_window` to `keyboard` (the window logic's).
+    TKeyHook(QWidget* main_window, TKeyboard& keyboard, QObject* parent = nullptr);
+    // The same with a keyboard of its own, built from `callbacks`.
     TKeyHook(QWidget* main_window, TKeyHookCallbacks callbacks, QObject* parent = nullptr);
     ~TKeyHook() override;
     TKeyHook(const TKeyHook&) = delete;
     TKeyHook& operator=(const TKeyHook&) = delete;
 
-    // The keyboard state byte (bits as in keyaction.h).
-    uint8_t KeyboardState() const { return state_; }
-    // Whether the reboot button should be shown now: both Ctrl and Alt are down. The window
-    // asks once a second.
-    bool RebootButtonWanted() const;
-    // The reboot button's click: sends 1B 7F in one write unless the key hold is on.
-    void ButtonDelClick();
+    // The keyboard's state byte and operations (see keyboard.h).
+    uint8_t KeyboardState() const { return keyboard_.State(); }
+    bool RebootButtonWanted() const { return keyboard_.RebootButtonWanted(); }
+    void ButtonDelClick() { keyboard_.ButtonDelClick(); }
     // The window's activation: takes over the PC's lock keys where the platform tells them,
     // then refreshes the state text. (Marking the screen changed is the window's part.)
     void FormActivate();
-    // Shows the state text through `show_state`.
-    void PrintKBDState();
+    void PrintKBDState() { keyboard_.PrintKBDState(); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     bool MeantForMainWindow(QObject* receiver) const;
-    void HandleKey(TKeyDirection direction, const QKeyEvent& event);
-    bool KeyHold() const { return callbacks_.key_hold && callbacks_.key_hold(); }
 
     QPointer<QWidget> window_;
-    TKeyHookCallbacks callbacks_;
-    uint8_t state_ = 0;
+    std::unique_ptr<TKeyboard> own_keyboard_;
+    TKeyboard& keyboard_;
 };

@@ -1,0 +1,296 @@
+#include "console_form.h"
+
+#include "floppy_service.h"
+#include "main_cycle.h"
+
+#include <exception>
+
+const char* const kWindowCaption = "Quorvik V1.00 for Windows";
+const char* const kMessageCaption = "ConsoleW";
+
+namespace {
+
+const TFileDialogSpec kOpenDialog{"Floppy Images", "*.img;*.ima", "."};
+
+// The file's name without its directory (either separator).
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+TConsoleForm::TConsoleForm(TFormView& view)
+    : view_(view), comm_(std::make_unique<TComm>(nullptr)), port_(*comm_), link_(port_, *this),
+      floppy_(std::make_unique<TFloppyService>(link_, screen_)),
+      keyboard_(TKeyboardCallbacks{
+          [this](const uint8_t* bytes, size_t n) {
+              link_.Write(bytes, static_cast<unsigned long>(n));
+          },
+          [this] { return link_.key_hold; },
+          [this](const std::string& text) { view_.SetText(ciLabel1, text); },
+      }) {
+    FormCreate();
+}
+
+TConsoleForm::~TConsoleForm() {
+    // FormDestroy: the port component closes the port.
+    comm_.reset();
+}
+
+void TConsoleForm::FormCreate() {
+    for (const TControlSpec& spec : kPanelControls)
+        view_.CreateControl(spec);
+
+    // The port component: 115200 baud, no handshake, 8 KB driver queues, break, error and
+    // received-character events; parity, data and stop bits keep their defaults.
+    comm_->SetDeviceName("Com2");
+    comm_->ReadTimeout = 100;
+    comm_->SetReadBufSize(8192);
+    comm_->SetWriteBufSize(8192);
+    comm_->SetMonitorEvents(TCommEvents{evBreak, evError, evRxChar});
+    comm_->SetBaudRate(br115200);
+    comm_->SetFlowControl(fcNone);
+    comm_->SetMainThreadPoster(&view_.Poster());
+    comm_->OnRxChar = [this](TObject* s, uint32_t n) { CommRxChar(s, n); };
+    comm_->OnBreak = [this](TObject* s) { CommBreak(s); };
+    comm_->OnError = [this](TObject* s, int e) { CommError(s, e); };
+
+    // Screen part: cell metrics from the font, the off-screen image, the natural size.
+    const TRect o = view_.MeasureConsoleText("O");
+    cell_width_ = o.width;
+    cell_height_ = o.height;
+    view_.CreateImage(cell_width_, cell_height_);
+    saved_panel_height_ = view_.PanelHeight();
+    view_.SetClientSize(kScreenColumns * cell_width_,
+                        kScreenRows * cell_height_ + saved_panel_height_);
+    bar_ = TRect{0, 0, cell_width_, 2};
+    view_.PlaceControl(ciMarker, bar_);
+    screen_.ClearScreen();
+
+    view_.SetWindowCaption(kWindowCaption);
+    status_text_ = kPanelControls[ciLabel2].caption;
+    view_.StartTimer(100);
+}
+
+void TConsoleForm::ShowStatus(const char* text) {
+    status_text_ = text;
+    view_.SetText(ciLabel2, status_text_);
+}
+
+void TConsoleForm::ProcessPendingEvents() { view_.ProcessPendingEvents(); }
+void TConsoleForm::WaitForEvents() { view_.WaitForEvents(); }
+
+void TConsoleForm::SetConnectedState(bool connected) {
+    connected_ = connected;
+    for (TControlId id : {ciEnaKeyboard, ciEnaVideo, ciEnaFloppy, ciConnect, ciCOMGroup})
+        view_.SetEnabled(id, !connected);
+    view_.SetEnabled(ciDisconnect, connected);
+}
+
+void TConsoleForm::OpenComClick() {
+    if (main_cycle_depth_ > 0 && !connected_) {
+        // Disconnect enabled Connect at once, but the previous main cycle has not returned
+        // yet: start the new connection after it has, never inside it.
+        connect_pending_ = true;
+        return;
+    }
+    ShowStatus("Symb = 2");
+    bool failed = false;
+    try {
+        link_.stop_request = false;
+        comm_->SetDeviceName(view_.SelectedItem(ciCOMGroup) == 1 ? "COM2" : "COM1");
+        comm_->Open();
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (failed || !comm_->Enabled()) {
+        // An Open that failed after the device was opened leaves it open; close it, so that
+        // the next Connect is not refused as "already assigned".
+        try {
+            comm_->Close();
+        } catch (const std::exception&) {
+        }
+        view_.MessageBox("Error Opening COM");
+        return;
+    }
+    if (view_.Checked(ciEnaFloppy) && !open_dialog_file_name_.empty()) {
+        floppy_->OpenImage(open_dialog_file_name_);
+        floppy_->AllocTrackBuffer();
+    }
+    SetConnectedState(true);
+    view_.FocusWindow();
+
+    ++main_cycle_depth_;
+    Maincycle(screen_, link_, *floppy_);
+    --main_cycle_depth_;
+
+    if (connect_pending_ && main_cycle_depth_ == 0) {
+        connect_pending_ = false;
+        if (!connected_) OpenComClick();
+    }
+}
+
+void TConsoleForm::CloseComClick() {
+    link_.stop_request = true;
+    try {
+        comm_->Close();
+    } catch (const std::exception&) {
+        view_.MessageBox("Error Closing COM");
+    }
+    floppy_->CloseImage();
+    floppy_->FreeTrackBuffer();
+    SetConnectedState(false);
+}
+
+void TConsoleForm::FormClose() {
+    CloseComClick();
+    connect_pending_ = false;
+}
+
+void TConsoleForm::EnableFloppyClick() {
+    const std::string title = kWindowCaption;
+    if (view_.Checked(ciEnaFloppy)) {
+        const std::string name = view_.OpenFileDialog(kOpenDialog);
+        if (!name.empty()) {
+            open_dialog_file_name_ = name;
+            view_.SetChecked(ciEnaFloppy, true);
+            view_.SetWindowCaption(title + " ... ImageFile: " + BaseName(name));
+        } else {
+            view_.SetChecked(ciEnaFloppy, false);
+            view_.SetWindowCaption(title);
+        }
+    } else {
+        view_.SetWindowCaption(title);
+    }
+}
+
+void TConsoleForm::RscrClick() {
+    if (link_.key_hold) return;
+    const uint8_t refresh = 0x12;
+    link_.Write(&refresh, 1);
+}
+
+void TConsoleForm::ButtonDelClick() { keyboard_.ButtonDelClick(); }
+
+void TConsoleForm::AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key) {
+    keyboard_.AppMessage(direction, scan_code, virtual_key);
+}
+
+void TConsoleForm::Timer1Timer() {
+    link_.CountDownTimeout();
+    ScreenRefresh();
+    tick_divider_ = (tick_divider_ + 1) % 10;
+    if (tick_divider_ == 0) {
+        ShowStatus(std::to_string(link_.ReceivedCount()).c_str());
+        view_.SetVisible(ciButtonDel, keyboard_.RebootButtonWanted());
+    }
+}
+
+void TConsoleForm::CommRxChar(TObject*, uint32_t Count) { link_.CommRxChar(Count); }
+void TConsoleForm::CommBreak(TObject*) { ShowStatus("Break"); }
+void TConsoleForm::CommError(TObject*, int) { ShowStatus("Error"); }
+
+void TConsoleForm::FormActivate() {
+    screen_.changed = true;
+    keyboard_.FormActivate(view_.ReadLockState());
+}
+
+TRect TConsoleForm::ConsoleArea() const {
+    const int panel = view_.PanelHeight();
+    if (stretch_mode_)
+        return TRect{0, panel, view_.ClientWidth(), view_.ClientHeight() - panel};
+    return TRect{0, saved_panel_height_, kScreenColumns * cell_width_, kScreenRows * cell_height_};
+}
+
+// Draws every cell that differs from what was last drawn. The window system runs after each
+// row when asked, so a full redraw never holds up input.
+void TConsoleForm::RefreshCells(bool process_events) {
+    screen_.changed = false;
+    for (int row = 0; row < kScreenRows; ++row) {
+        for (int column = 0; column < kScreenColumns; ++column) {
+            const int i = row * kScreenColumns + column;
+            const TCell cell = screen_.Cells()[i];
+            if (cell == drawn_[i]) continue;
+            drawn_[i] = cell;
+            view_.DrawCell(row, column, cell);
+            ++cells_drawn_;
+        }
+        if (process_events) view_.ProcessPendingEvents();
+    }
+}
+
+void TConsoleForm::CopyImage() {
+    view_.CopyImage(ConsoleArea(), stretch_mode_);
+    ++image_copies_;
+}
+
+void TConsoleForm::ScreenRefresh() {
+    if (screen_.changed) {
+        RefreshCells(true);
+        CopyImage();
+        return;
+    }
+    BlinkStep();
+}
+
+void TConsoleForm::RefreshTimer() {
+    if (screen_.changed) {
+        RefreshCells(true);
+        CopyImage();
+    }
+}
+
+void TConsoleForm::BlinkStep() {
+    if (--blink_countdown_ != 0) return;
+    blink_countdown_ = 4;
+    const int column = screen_.CursorColumn();
+    const int row = screen_.CursorRow();
+    if (column == bar_column_ && row == bar_row_) {
+        screen_.cursor_bar_visible = !screen_.cursor_bar_visible;
+        view_.SetVisible(ciMarker, screen_.cursor_bar_visible);
+        return;
+    }
+    bar_column_ = column;
+    bar_row_ = row;
+    const int panel = view_.PanelHeight();
+    if (!stretch_mode_) {
+        bar_.left = column * cell_width_;
+        bar_.top = (row + 1) * cell_height_ + panel - 2;
+    } else {
+        const float x_scale = static_cast<float>(view_.ClientWidth()) /
+                              static_cast<float>(kScreenColumns * cell_width_);
+        const float y_scale = static_cast<float>(view_.ClientHeight() - panel) /
+                              static_cast<float>(kScreenRows * cell_height_);
+        bar_.left = static_cast<int>(static_cast<float>(column * cell_width_) * x_scale);
+        bar_.top = static_cast<int>(static_cast<float>((row + 1) * cell_height_ - 2) * y_scale +
+                                   static_cast<float>(panel));
+    }
+    view_.PlaceControl(ciMarker, bar_);
+}
+
+void TConsoleForm::FormPaint() {
+    // Cells that did not change are not drawn again, but the whole image is copied.
+    screen_.changed = true;
+    RefreshCells(false);
+    CopyImage();
+}
+
+void TConsoleForm::FormResize() {
+    const int width = view_.ClientWidth();
+    const int height = view_.ClientHeight();
+    if (width == kScreenColumns * cell_width_ &&
+        height == kScreenRows * cell_height_ + saved_panel_height_) {
+        bar_.width = cell_width_;
+        stretch_mode_ = false;
+    } else {
+        const float x_scale =
+            static_cast<float>(width) / static_cast<float>(kScreenColumns * cell_width_);
+        bar_.width = static_cast<int>(static_cast<float>(cell_width_) * x_scale);
+        stretch_mode_ = true;
+    }
+    view_.PlaceControl(ciMarker, bar_);
+    bar_column_ = -1;
+    drawn_.fill(TCell{0, 0});
+    screen_.changed = true;
+}

@@ -1,0 +1,119 @@
+// The main window's logic, free of any window system: the control panel and its idle and
+// connected states, Connect and Disconnect, the 100 ms timer, the floppy check box, the key
+// hook's translation, and the console area's cell-by-cell refresh with its cursor bar. A view
+// (TFormView: the Qt window, the Win32 window, or a test's fake) creates the controls, draws
+// and forwards every event to the handler of the same name here.
+//
+// One instance per program, owned by the view; window thread only. While connected,
+// OpenComClick does not return: it runs the main cycle, and the timer, the buttons, the keys,
+// the port's events and the closing of the window all run nested inside the main cycle's
+// processing of events. Nothing is locked.
+#pragma once
+
+#include "comm.h"
+#include "comm_port.h"
+#include "form_view.h"
+#include "keyboard.h"
+#include "link.h"
+#include "screen.h"
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+
+class TFloppyService;
+
+extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
+extern const char* const kMessageCaption; // "ConsoleW", the caption of every message box
+
+class TConsoleForm final : public TConsoleHost {
+  public:
+    // Does the form's creation (FormCreate) through the view: the controls, the cell metrics,
+    // the off-screen image and the natural client size, the caption, the timer.
+    explicit TConsoleForm(TFormView& view);
+    ~TConsoleForm() override; // FormDestroy: closes the port
+    TConsoleForm(const TConsoleForm&) = delete;
+    TConsoleForm& operator=(const TConsoleForm&) = delete;
+
+    // Event handlers, named after their control and event.
+    void OpenComClick();
+    void CloseComClick();
+    void FormClose(); // the window is closing: Disconnect; the view then closes
+    void EnableFloppyClick();
+    void RscrClick();
+    void ButtonDelClick();
+    void Timer1Timer();
+    void CommRxChar(TObject* Sender, uint32_t Count);
+    void CommBreak(TObject* Sender);
+    void CommError(TObject* Sender, int Errors);
+    void FormActivate();
+    void FormPaint();
+    void FormResize();
+    void ScreenRefresh();
+    // The view's one-shot refresh timer (see StartRefreshTimer).
+    void RefreshTimer();
+    // The application's key hook: every key message of the main window, before the window
+    // system translates or dispatches it.
+    void AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key);
+
+    // TConsoleHost, for the main cycle and the disk exchange.
+    void ProcessPendingEvents() override;
+    void WaitForEvents() override;
+    void ShowStatus(const char* text) override;
+
+    // The core the form owns for the life of the program.
+    TComm& Comm() { return *comm_; }
+    TScreen& Screen() { return screen_; }
+    TLink& Link() { return link_; }
+    TFloppyService& Floppy() { return *floppy_; }
+    TKeyboard& Keyboard() { return keyboard_; }
+    uint8_t KeyboardState() const { return keyboard_.State(); }
+    bool Connected() const { return connected_; }
+    bool MainCycleRunning() const { return main_cycle_depth_ > 0; }
+    int MainCycleDepth() const { return main_cycle_depth_; }
+    const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
+    const std::string& StatusText() const { return status_text_; }
+    bool StretchMode() const { return stretch_mode_; }
+    int CellWidth() const { return cell_width_; }
+    int CellHeight() const { return cell_height_; }
+    // Cells drawn into the off-screen image since start (for tests and measurements).
+    long CellsDrawn() const { return cells_drawn_; }
+    // Copies of the image into the window since start.
+    long ImageCopies() const { return image_copies_; }
+
+  private:
+    void FormCreate();
+    void SetConnectedState(bool connected);
+    void RefreshCells(bool process_events);
+    void CopyImage();
+    void BlinkStep();
+    TRect ConsoleArea() const;
+
+    TFormView& view_;
+    std::unique_ptr<TComm> comm_;
+    TCommPort port_;
+    TScreen screen_;
+    TLink link_;
+    std::unique_ptr<TFloppyService> floppy_;
+    TKeyboard keyboard_;
+
+    std::array<TCell, kScreenCells> drawn_{};
+    int cell_width_ = 0;
+    int cell_height_ = 0;
+    int saved_panel_height_ = 0;
+    bool stretch_mode_ = false;
+    TRect bar_;                // the cursor bar's place and size
+    int bar_column_ = -1;
+    int bar_row_ = 0;
+    int blink_countdown_ = 5;
+    int tick_divider_ = 0;
+    long cells_drawn_ = 0;
+    long image_copies_ = 0;
+
+    std::string open_dialog_file_name_;
+    std::string status_text_;
+    bool connected_ = false;
+    int main_cycle_depth_ = 0;
+    bool connect_pending_ = false;
+};

@@ -1,0 +1,137 @@
+// The main window as the window logic sees it: a thin view that creates and places the panel's
+// controls, shows what it is told, draws cells into its off-screen image and copies that image
+// into the window, and runs the window system's dialogs, timers and event loop. One
+// implementation per window system (the Qt window on Linux, the Win32 window on Windows); the
+// decisions stay in TConsoleForm.
+//
+// Window thread only. Calls into the view may dispatch events (ProcessPendingEvents,
+// WaitForEvents, MessageBox, OpenFileDialog), and so may re-enter the form's handlers.
+#pragma once
+
+#include "link.h"
+#include "screen.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+class TMainThreadPoster;
+struct TLockState;
+
+enum TControlId : uint8_t {
+    ciConnect,
+    ciDisconnect,
+    ciRscr,
+    ciButtonDel,
+    ciEnaKeyboard,
+    ciEnaVideo,
+    ciEnaFloppy,
+    ciCOMGroup,
+    ciLabel1,
+    ciLabel2,
+    ciMarker, // the cursor bar below the panel, a plain white rectangle
+};
+constexpr int kControlCount = ciMarker + 1;
+
+enum TControlKind : uint8_t {
+    ckPushButton,  // takes the focus when clicked
+    ckSpeedButton, // never takes the focus
+    ckFlatButton,  // a speed button drawn flat
+    ckCheckBox,
+    ckRadioGroup, // items in two columns; item 0 selected at creation
+    ckLabel,
+    ckBar,
+};
+
+enum TFontFace : uint8_t {
+    ffPanel,   // the panel's sans font ("MS Sans Serif" where installed)
+    ffFixed,   // a fixed-pitch font ("Courier New" where installed)
+    ffConsole, // the window's console font
+};
+
+constexpr uint32_t kSystemColour = 0xFFFFFFFFu; // the window system's own colour for the part
+
+struct TControlSpec {
+    TControlId id;
+    TControlKind kind;
+    const char* name;
+    int left, top, width, height; // in the panel; the bar's place is set by the form
+    const char* caption;          // a radio group's items, separated by '\n'
+    const char* hint;             // shown on hover; "" for none
+    TFontFace face;
+    int font_pixels;
+    bool bold;
+    uint32_t text_colour; // 0xRRGGBB, or kSystemColour
+    bool visible;
+    bool enabled;
+    bool checked;
+    bool align_right; // a label kept against the panel's right edge, whatever its text
+};
+
+// The panel's controls in creation order (later ones cover earlier ones at the same place).
+extern const std::array<TControlSpec, kControlCount> kPanelControls;
+constexpr int kPanelHeight = 41;
+
+struct TRect {
+    int left = 0, top = 0, width = 0, height = 0;
+    bool operator==(const TRect&) const = default;
+};
+
+struct TFileDialogSpec {
+    const char* title;  // "Floppy Images"
+    const char* filter; // "*.img;*.ima"
+    const char* initial_directory;
+};
+
+class TFormView {
+  public:
+    virtual ~TFormView() = default;
+
+    // Controls.
+    virtual void CreateControl(const TControlSpec& spec) = 0;
+    virtual void SetText(TControlId id, const std::string& text) = 0;
+    virtual void SetEnabled(TControlId id, bool enabled) = 0;
+    virtual void SetVisible(TControlId id, bool visible) = 0;
+    virtual void SetChecked(TControlId id, bool checked) = 0;
+    virtual bool Checked(TControlId id) const = 0;
+    // The selected item of a radio group (0 or 1).
+    virtual int SelectedItem(TControlId id) const = 0;
+    virtual void PlaceControl(TControlId id, const TRect& place) = 0;
+
+    // The window.
+    virtual void SetWindowCaption(const std::string& caption) = 0;
+    // Width and height of `text` in the console font (the cell metrics come from "O").
+    virtual TRect MeasureConsoleText(const char* text) = 0;
+    virtual int ClientWidth() const = 0;
+    virtual int ClientHeight() const = 0;
+    virtual int PanelHeight() const = 0;
+    virtual void SetClientSize(int width, int height) = 0;
+    virtual void FocusWindow() = 0;
+
+    // The off-screen image of 80 x 25 cells, and its copy into the window: unscaled with its
+    // top left corner at `area`'s, or stretched over `area`.
+    virtual void CreateImage(int cell_width, int cell_height) = 0;
+    virtual void DrawCell(int row, int column, TCell cell) = 0;
+    virtual void CopyImage(const TRect& area, bool stretched) = 0;
+
+    // Dialogs. MessageBox is modal, OK only, caption "ConsoleW". OpenFileDialog returns the
+    // chosen path as the file system spells it (bytes on POSIX, UTF-8 on Windows), "" when the
+    // user cancels.
+    virtual void MessageBox(const std::string& text) = 0;
+    virtual std::string OpenFileDialog(const TFileDialogSpec& spec) = 0;
+
+    // Timers: the form's 100 ms tick (TConsoleForm::Timer1Timer) runs from StartTimer on; a
+    // refresh timer fires TConsoleForm::RefreshTimer once, `delay_ms` from now (a new request
+    // replaces a pending one).
+    virtual void StartTimer(int interval_ms) = 0;
+    virtual void StartRefreshTimer(int delay_ms) = 0;
+
+    // The event loop (see TConsoleHost).
+    virtual void ProcessPendingEvents() = 0;
+    virtual void WaitForEvents() = 0;
+
+    // The PC's lock keys, as far as the window system can tell.
+    virtual TLockState ReadLockState() = 0;
+    // Carries the serial component's event hand-offs to the window thread.
+    virtual TMainThreadPoster& Poster() = 0;
+};
