@@ -1,7 +1,8 @@
 // The serial component on its Win32 device, against pseudo-terminals that wine maps to COM
 // ports (scripts/win-test): names, settings on the terminal, transfers, events and Close.
 #include "comm.h"
-#include "comm_win32_rig.h"
+#include "pty_peer_win32.h"
+#include "test_poster.h"
 
 #include <gtest/gtest.h>
 
