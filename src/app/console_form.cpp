@@ -79,7 +79,26 @@ void TConsoleForm::ShowStatus(const char* text) {
 }
 
 void TConsoleForm::ProcessPendingEvents() { view_.ProcessPendingEvents(); }
-void TConsoleForm::WaitForEvents() { view_.WaitForEvents(); }
+
+// The main cycle waits here once it has applied what arrived and the receive queue is empty:
+// the moment to show the new screen, rather than at the next tick of the 100 ms timer.
+void TConsoleForm::WaitForEvents() {
+    if (screen_.changed) RefreshSoon();
+    view_.WaitForEvents();
+}
+
+void TConsoleForm::RefreshSoon() {
+    const auto since = std::chrono::steady_clock::now() - last_refresh_;
+    if (since >= kRefreshInterval) {
+        ScreenRefresh();
+    } else if (!refresh_pending_) {
+        // At most one refresh a frame: a flood of small bursts costs one redraw per frame.
+        refresh_pending_ = true;
+        const auto rest =
+            std::chrono::ceil<std::chrono::milliseconds>(kRefreshInterval - since).count();
+        view_.StartRefreshTimer(static_cast<int>(rest));
+    }
+}
 
 void TConsoleForm::SetConnectedState(bool connected) {
     connected_ = connected;
@@ -227,6 +246,7 @@ void TConsoleForm::CopyImage() {
 
 void TConsoleForm::ScreenRefresh() {
     if (screen_.changed) {
+        last_refresh_ = std::chrono::steady_clock::now();
         RefreshCells(true);
         CopyImage();
         return;
@@ -235,10 +255,9 @@ void TConsoleForm::ScreenRefresh() {
 }
 
 void TConsoleForm::RefreshTimer() {
-    if (screen_.changed) {
-        RefreshCells(true);
-        CopyImage();
-    }
+    refresh_pending_ = false;
+    // Only a change is drawn here; the cursor bar keeps the 100 ms timer's rhythm.
+    if (screen_.changed) ScreenRefresh();
 }
 
 void TConsoleForm::BlinkStep() {

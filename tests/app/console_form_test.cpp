@@ -380,3 +380,33 @@ TEST_F(ConsoleFormTest, RefreshButtonSendsTwelveUnlessTheKeysAreHeld) {
     // One refresh request and the status answer (AA: no image); nothing while held.
     EXPECT_EQ(target.Received(), std::string("\x12\xAA", 2));
 }
+
+TEST_F(ConsoleFormTest, ArrivingTextIsDrawnOnceTheQueueRunsDryNotAtTheNextTick) {
+    TPtyTarget target;
+    auto drawn = [&](char c) {
+        for (const auto& [cell, value] : view.drawn)
+            if (value.ch == static_cast<uint8_t>(c)) return true;
+        return false;
+    };
+    size_t requests_before_second = 0;
+    view.Do("first text", [&] { target.Send("\x1b[1;1HH"); });
+    // No timer tick runs in this test: only the main cycle running dry can draw.
+    view.Then("drawn without a tick", [&] { return drawn('H'); }, [&] {
+        requests_before_second = view.refresh_requests.size();
+        target.Send("W");
+    });
+    view.Then("the second text is applied", [&] { return form.Screen().Cell(0, 1).ch == 'W'; },
+              [] {});
+    view.Then("drawn at once or within the frame",
+              [&] {
+                  if (drawn('W')) return true;
+                  // Less than a frame after the first: a one-shot refresh for the rest of it.
+                  if (view.refresh_requests.size() > requests_before_second) {
+                      EXPECT_LE(view.refresh_requests.back(), 16);
+                      form.RefreshTimer();
+                  }
+                  return drawn('W');
+              },
+              [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+}
