@@ -115,22 +115,25 @@ void TConsoleForm::OpenComClick() {
         return;
     }
     ShowStatus("Symb = 2");
-    bool failed = false;
+    std::string failure; // the serial component's own message
     try {
         link_.stop_request = false;
         comm_->SetDeviceName(view_.SelectedItem(ciCOMGroup) == 1 ? "COM2" : "COM1");
         comm_->Open();
-    } catch (const std::exception&) {
-        failed = true;
+    } catch (const std::exception& e) {
+        failure = e.what();
     }
-    if (failed || !comm_->Enabled()) {
+    if (!failure.empty() || !comm_->Enabled()) {
         // An Open that failed after the device was opened leaves it open; close it, so that
         // the next Connect is not refused as "already assigned".
         try {
             comm_->Close();
         } catch (const std::exception&) {
         }
-        view_.MessageBox("Error Opening COM");
+        // The first line as it always was; then which device, why, and the usual remedy.
+        view_.MessageBox("Error Opening COM\n" +
+                         (failure.empty() ? comm_->DescribeOpenFailure()
+                                          : PortLine() + "\n" + failure));
         return;
     }
     if (view_.Checked(ciEnaFloppy) && !open_dialog_file_name_.empty()) {
@@ -154,12 +157,16 @@ void TConsoleForm::CloseComClick() {
     link_.stop_request = true;
     try {
         comm_->Close();
-    } catch (const std::exception&) {
-        view_.MessageBox("Error Closing COM");
+    } catch (const std::exception& e) {
+        view_.MessageBox("Error Closing COM\n" + PortLine() + "\n" + e.what());
     }
     floppy_->CloseImage();
     floppy_->FreeTrackBuffer();
     SetConnectedState(false);
+}
+
+std::string TConsoleForm::PortLine() const {
+    return comm_->DeviceName() + " is " + comm_->DevicePath() + ".";
 }
 
 void TConsoleForm::FormClose() {

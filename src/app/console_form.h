@@ -90,6 +90,7 @@ class TConsoleForm final : public TConsoleHost {
     void BlinkStep();
     TRect ConsoleArea() const;
     void RefreshSoon();
+    std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
 
     TFormView& view_;
     std::unique_ptr<TComm> comm_;
