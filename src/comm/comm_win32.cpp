@@ -177,6 +177,7 @@ bool TWin32CommDevice::Open(const std::string& name) {
     cancel_ = NewEvent();
     handle_ = h;
     if (!read_.hEvent || !write_.hEvent || !wait_.hEvent || !cancel_) {
+        open_error_ = ::GetLastError();
         Close(); // out of handles: as if the device could not be opened
         return false;
     }
