@@ -1,0 +1,38 @@
+// QEMU running the target ROM, its COM1 on a pseudo-terminal that QEMU creates; the console
+// finds it through QUORVIK_COM1. Everything the target sends is also logged to a file, so a
+// test can count the disk requests.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class TQemuTarget {
+  public:
+    // Starts QEMU (no floppy drive of its own: the ROM boots through the console) and waits,
+    // up to 10 s, for the pseudo-terminal's name. Throws if it does not come.
+    TQemuTarget(const std::string& qemu, const std::string& rom, const std::string& log);
+    // Kills QEMU. QEMU also dies with the test program (parent-death signal), so a crashed
+    // test leaves nothing running.
+    ~TQemuTarget();
+    TQemuTarget(const TQemuTarget&) = delete;
+    TQemuTarget& operator=(const TQemuTarget&) = delete;
+
+    bool Exited();
+    // What QEMU printed (its messages, for a failure report).
+    const std::string& Output();
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool exited_ = false;
+    std::string output_;
+};
+
+// The disk requests in a log of the bytes the target sent: request frames are ESC 'D' and 11
+// bytes with a good checksum and the length field 11.
+struct TRequestTally {
+    int requests = 0;
+    int sectors_read = 0;
+    int sectors_written = 0;
+};
+TRequestTally TallyRequests(const std::string& sent);

@@ -1,0 +1,184 @@
+// The console against a real PC: QEMU with SeaBIOS, the target ROM on its COM1, and the real
+// window (offscreen) serving a floppy image over a pseudo-terminal. Neither SeaBIOS nor
+// SYSLINUX was written here, and the ROM shares no code with the console.
+#include "qemu_target.h"
+#include "window_rig.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+// Test programs run side by side: each process makes its own files.
+std::string TempPath(const std::string& name) {
+    return testing::TempDir() + "/" + std::to_string(getpid()) + "-" + name;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// menu.cfg: "MENU COLOR sel 1;37;41", bright white on red.
+constexpr uint8_t kMenuBar = 0x4F;
+
+class QemuTarget : public testing::Test {
+  protected:
+    void SetUp() override {
+        TestApp();
+        TConDos::message_box_hook = [](const QString& text) {
+            ADD_FAILURE() << "message box: " << text.toStdString();
+        };
+        window = std::make_unique<TConDos>();
+        window->show();
+    }
+    void TearDown() override {
+        qemu.reset();
+        window.reset();
+        TConDos::message_box_hook = nullptr;
+    }
+    void AttachImage(const std::string& path) {
+        window->file_dialog_hook = [path] { return QString::fromStdString(path); };
+        window->EnaFloppy->click();
+        ASSERT_TRUE(window->EnaFloppy->isChecked());
+    }
+    void StartQemu() {
+        log = TempPath("com1.log");
+        qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, log);
+    }
+    // The row that shows `text`, or -1.
+    int RowOf(const std::string& text) {
+        for (int row = 0; row < 25; ++row)
+            if (window->Screen().RowText(row).find(text) != std::string::npos) return row;
+        return -1;
+    }
+    bool Shows(const std::string& text) { return RowOf(text) >= 0; }
+    // Whether the menu bar stands on the entry `label`.
+    bool BarOn(const std::string& label) {
+        const int row = RowOf(label);
+        if (row < 0) return false;
+        const int column = static_cast<int>(window->Screen().RowText(row).find(label));
+        return window->Screen().Cell(row, column).attr == kMenuBar;
+    }
+    std::string ScreenText() {
+        std::string all;
+        for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row) + "\n";
+        return all;
+    }
+    void Tap(int qt_key, quint32 linux_code) {
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
+            QApplication::sendEvent(window->windowHandle(), &e);
+        }
+    }
+
+    std::unique_ptr<TConDos> window;
+    std::unique_ptr<TQemuTarget> qemu;
+    std::string log;
+};
+
+TEST_F(QemuTarget, SyslinuxBootsToItsPromptAndItsMenuFollowsTheArrowKeys) {
+    const std::string image = TempPath("syslinux.img");
+    WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
+    AttachImage(image);
+    StartQemu();
+    const auto started = std::chrono::steady_clock::now();
+    double boot_seconds = 0;
+    TRequestTally at_prompt;
+    const std::string first = "Boot this floppy again";
+    const std::string second = "Back to the boot: prompt";
+    TStepper steps;
+    steps
+        .Then("the boot: prompt", [&] { return Shows("boot:"); },
+              [&] {
+                  boot_seconds = Seconds(std::chrono::steady_clock::now() - started);
+                  at_prompt = TallyRequests(FileBytes(log));
+                  EXPECT_TRUE(Shows("SYSLINUX")) << ScreenText();
+              },
+              90s)
+        .Then("the menu, its bar on the first entry",
+              [&] { return Shows("Quorvik: a PC booting over the serial line") && BarOn(first); },
+              [&] {
+                  EXPECT_FALSE(BarOn(second)) << ScreenText();
+                  Tap(Qt::Key_Down, 108);
+              },
+              60s)
+        .Then("the bar on the second entry", [&] { return BarOn(second) && !BarOn(first); },
+              [&] { Tap(Qt::Key_Up, 103); }, 20s)
+        .Then("the bar back on the first entry", [&] { return BarOn(first) && !BarOn(second); },
+              [&] { window->CloseComClick(); }, 20s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    // The frame around the menu is drawn with the box glyphs of the PC's code page.
+    const int title = RowOf("Quorvik: a PC booting over the serial line");
+    ASSERT_GT(title, 0);
+    EXPECT_NE(window->Screen().RowText(title - 1).find('\xDA'), std::string::npos) << ScreenText();
+    EXPECT_GT(at_prompt.sectors_read, 0);
+    std::printf("[ figures  ] boot: after %.1f s, %d requests, %d sectors read\n", boot_seconds,
+                at_prompt.requests, at_prompt.sectors_read);
+}
+
+TEST_F(QemuTarget, ASectorWrittenThroughTheBiosLandsInTheImageAndReadsBack) {
+    // A formatted floppy whose boot sector is ours, its BPB kept.
+    const std::string image = TempPath("write.img");
+    ASSERT_EQ(std::system(("rm -f " + image + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " +
+                           image + " 1440 >/dev/null")
+                              .c_str()),
+              0);
+    std::string disk = FileBytes(image);
+    const std::string boot = FileBytes(QUORVIK_WRITE_SECTOR);
+    ASSERT_EQ(disk.size(), 1440u * 1024);
+    ASSERT_EQ(boot.size(), 512u);
+    disk.replace(0, 3, boot, 0, 3);
+    disk.replace(0x3E, 512 - 0x3E, boot, 0x3E, 512 - 0x3E);
+    WriteFile(image, disk);
+
+    AttachImage(image);
+    StartQemu();
+    TStepper steps;
+    // The verdict ends with a full stop.
+    auto verdict = [&] {
+        const int row = RowOf("WRITE ");
+        return row >= 0 && window->Screen().RowText(row).find('.') != std::string::npos;
+    };
+    steps.Then("the boot sector's verdict", verdict,
+               [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{}) << qemu->Output();
+    EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
+
+    const std::string after = FileBytes(image);
+    ASSERT_EQ(after.size(), disk.size());
+    for (int k = 0; k < 3; ++k)
+        for (int j = 0; j < 512; ++j)
+            ASSERT_EQ(static_cast<uint8_t>(after[(1455 + k) * 512 + j]),
+                      static_cast<uint8_t>(7 * j + 85 * k + 1))
+                << "sector " << 1455 + k << " byte " << j;
+    // Nothing else changed.
+    EXPECT_TRUE(after.substr(0, 1455 * 512) == disk.substr(0, 1455 * 512));
+    EXPECT_TRUE(after.substr(1458 * 512) == disk.substr(1458 * 512));
+    const TRequestTally tally = TallyRequests(FileBytes(log));
+    EXPECT_EQ(tally.sectors_written, 3);
+}
+
+} // namespace
