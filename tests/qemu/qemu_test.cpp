@@ -5,6 +5,7 @@
 #include "window_rig.h"
 
 #include <QCheckBox>
+#include <QPushButton>
 #include <QKeyEvent>
 #include <QWindow>
 
@@ -86,11 +87,13 @@ class QemuTarget : public testing::Test {
         for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row) + "\n";
         return all;
     }
+    void Key(QEvent::Type type, int qt_key, quint32 linux_code) {
+        QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
+        QApplication::sendEvent(window->windowHandle(), &e);
+    }
     void Tap(int qt_key, quint32 linux_code) {
-        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-            QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
-            QApplication::sendEvent(window->windowHandle(), &e);
-        }
+        Key(QEvent::KeyPress, qt_key, linux_code);
+        Key(QEvent::KeyRelease, qt_key, linux_code);
     }
 
     std::unique_ptr<TConDos> window;
@@ -139,7 +142,17 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptAndItsMenuFollowsTheArrowKeys) {
                 at_prompt.requests, at_prompt.sectors_read);
 }
 
-TEST_F(QemuTarget, ASectorWrittenThroughTheBiosLandsInTheImageAndReadsBack) {
+TEST_F(QemuTarget, WithoutAnImageThePcSaysSoOnTheConsole) {
+    StartQemu();
+    TStepper steps;
+    steps.Then("the message", [&] { return Shows("no floppy image"); },
+               [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    EXPECT_EQ(TallyRequests(FileBytes(log)).requests, 0);
+}
+
+TEST_F(QemuTarget, SectorsWrittenThroughTheBiosLandInTheImageAndReadBackAlsoAfterAReboot) {
     // A formatted floppy whose boot sector is ours, its BPB kept.
     const std::string image = TempPath("write.img");
     ASSERT_EQ(std::system(("rm -f " + image + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " +
@@ -162,9 +175,25 @@ TEST_F(QemuTarget, ASectorWrittenThroughTheBiosLandsInTheImageAndReadsBack) {
         const int row = RowOf("WRITE ");
         return row >= 0 && window->Screen().RowText(row).find('.') != std::string::npos;
     };
+    // Then the reboot code ("Del", shown while Ctrl and Alt are down) starts the PC over: the
+    // ROM clears the console's screen and the boot sector runs again.
     steps.Then("the boot sector's verdict", verdict,
-               [&] { window->CloseComClick(); }, 60s);
-    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{}) << qemu->Output();
+               [&] {
+                   EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
+                   Key(QEvent::KeyPress, Qt::Key_Control, 29);
+                   Key(QEvent::KeyPress, Qt::Key_Alt, 56);
+               },
+               60s)
+        .Then("Del shown", [&] { return window->ButtonDel->isVisible(); },
+              [&] {
+                  window->ButtonDel->click();
+                  Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
+                  Key(QEvent::KeyRelease, Qt::Key_Control, 29);
+              })
+        .Then("the screen cleared by the reboot", [&] { return !Shows("WRITE "); }, [] {}, 30s)
+        .Then("the verdict after the reboot", verdict, [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
     EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
 
     const std::string after = FileBytes(image);
@@ -178,7 +207,7 @@ TEST_F(QemuTarget, ASectorWrittenThroughTheBiosLandsInTheImageAndReadsBack) {
     EXPECT_TRUE(after.substr(0, 1455 * 512) == disk.substr(0, 1455 * 512));
     EXPECT_TRUE(after.substr(1458 * 512) == disk.substr(1458 * 512));
     const TRequestTally tally = TallyRequests(FileBytes(log));
-    EXPECT_EQ(tally.sectors_written, 3);
+    EXPECT_EQ(tally.sectors_written, 6);
 }
 
 } // namespace

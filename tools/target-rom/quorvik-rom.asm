@@ -77,6 +77,7 @@ v_buf           resd 1                  ; linear address of the caller's buffer
 v_sector        resb 1                  ; sector of the request being moved
 v_wait_start    resw 1
 v_quiet         resb 1                  ; 1 once the status query said "no image"
+v_busy          resb 1                  ; in INT 13h, 16h or 19h: they read the line themselves
 v_keys          resw 16                 ; ring of key words (scan << 8 | ASCII)
 v_reply         resb 16                 ; a received reply frame, from 1B 44 on
 v_frame         resb 520                ; a data frame, from 1B 44 on
@@ -148,6 +149,7 @@ int19:
         mov [es:16h * 4 + 2], cs
         mov word [es:0Ch * 4], irq4
         mov [es:0Ch * 4 + 2], cs
+        mov byte [V(v_busy)], 1
         mov byte [V(v_spt)], 18         ; until the boot sector says otherwise
         mov byte [V(v_heads)], 2
         mov word [V(v_cyls)], 80
@@ -202,6 +204,7 @@ int19:
         div cx
         mov [V(v_cyls)], ax
 .boot:
+        mov byte [V(v_busy)], 0         ; from now on IRQ 4 takes the keys between BIOS calls
         xor ax, ax
         mov ds, ax
         mov es, ax
@@ -607,14 +610,34 @@ uart_init:
         out 21h, al
         ret
 
-; IRQ 4 (COM1): the byte stays in the UART for the polling code; the interrupt only wakes a
-; waiting HLT, so that a wait neither spins (which starves QEMU's own serial thread) nor sleeps
-; until the next timer tick.
+; IRQ 4 (COM1). Inside INT 13h, 16h and 19h the bytes stay in the UART for the code that waits
+; for them, and the interrupt only wakes its HLT (so that a wait neither spins, which starves
+; QEMU's own serial thread, nor sleeps until the next timer tick). Between BIOS calls the bytes
+; go to the key decoder here, so that the reboot code works while a program never asks for a
+; key; a refresh request waits for the next INT 16h.
 irq4:
+        push ds
         push ax
+        push bx
+        push cx
+        push si
+        push cs
+        pop ds
+        cmp byte [V(v_busy)], 0
+        jne .eoi
+.more:
+        call ser_get
+        jc .eoi
+        call key_byte
+        jmp .more
+.eoi:
         mov al, 20h
         out 20h, al
+        pop si
+        pop cx
+        pop bx
         pop ax
+        pop ds
         iret
 
 ; Sends AL. Gives up on a transmitter that never empties rather than hang.
@@ -959,6 +982,7 @@ int16:
         push di
         push cs
         pop ds
+        inc byte [V(v_busy)]
         cld
         mov bl, ah
         and bl, 0Fh
@@ -1010,6 +1034,7 @@ int16:
         and bl, 15
         mov [V(v_key_head)], bl
 .out:
+        dec byte [V(v_busy)]
         pop di
         pop si
         pop dx
@@ -1034,6 +1059,7 @@ int13:
         push ds
         push cs
         pop ds
+        inc byte [V(v_busy)]
         cmp ah, 02h
         je .transfer
         cmp ah, 03h
@@ -1118,6 +1144,7 @@ int13:
 .error:
         mov [V(v_last_status)], ah
         or word [bp + 6], 1
+        dec byte [V(v_busy)]
         pop ds
         pop bp
         iret
@@ -1125,6 +1152,7 @@ int13:
 .ok:
         mov [V(v_last_status)], ah
         and word [bp + 6], ~1
+        dec byte [V(v_busy)]
         pop ds
         pop bp
         iret
