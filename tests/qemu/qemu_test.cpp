@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QPushButton>
+#include <QToolButton>
 #include <QKeyEvent>
 #include <QWindow>
 
@@ -39,6 +40,12 @@ std::string TempPath(const std::string& name) {
 
 double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
 }
 
 // menu.cfg: "MENU COLOR sel 1;37;41", bright white on red.
@@ -101,7 +108,7 @@ class QemuTarget : public testing::Test {
     std::string log;
 };
 
-TEST_F(QemuTarget, SyslinuxBootsToItsPromptAndItsMenuFollowsTheArrowKeys) {
+TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsOnRequest) {
     const std::string image = TempPath("syslinux.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
@@ -111,6 +118,8 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptAndItsMenuFollowsTheArrowKeys) {
     TRequestTally at_prompt;
     const std::string first = "Boot this floppy again";
     const std::string second = "Back to the boot: prompt";
+    std::string menu;
+    size_t clears = 0;
     TStepper steps;
     steps
         .Then("the boot: prompt", [&] { return Shows("boot:"); },
@@ -130,6 +139,15 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptAndItsMenuFollowsTheArrowKeys) {
         .Then("the bar on the second entry", [&] { return BarOn(second) && !BarOn(first); },
               [&] { Tap(Qt::Key_Up, 103); }, 20s)
         .Then("the bar back on the first entry", [&] { return BarOn(first) && !BarOn(second); },
+              [&] {
+                  menu = ScreenText();
+                  clears = Count(FileBytes(log), "\x1b[2J");
+                  window->Rscr->click();
+              },
+              20s)
+        // "R": the PC clears the console's screen and sends all of it again.
+        .Then("the menu drawn again",
+              [&] { return Count(FileBytes(log), "\x1b[2J") > clears && ScreenText() == menu; },
               [&] { window->CloseComClick(); }, 20s);
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
         << ScreenText() << qemu->Output();
