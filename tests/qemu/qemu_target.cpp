@@ -4,10 +4,12 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <regex>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -92,4 +94,58 @@ TRequestTally TallyRequests(const std::string& sent) {
         if (f[4] == 3) tally.sectors_written += f[3];
     }
     return tally;
+}
+
+TFaultyLine::TFaultyLine(int nth_frame_to_console, int nth_frame_to_pc) {
+    const char* pc_path = getenv("QUORVIK_COM1");
+    if (pc_path == nullptr) throw std::runtime_error("QUORVIK_COM1 not set");
+    pc_ = open(pc_path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    char name[256];
+    if (pc_ < 0 || openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        throw std::runtime_error("cannot open the line's pseudo-terminals");
+    for (int fd : {pc_, master_}) {
+        termios t;
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd, TCSANOW, &t);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    setenv("QUORVIK_COM1", name, 1);
+    to_console_ = {pc_, master_, nth_frame_to_console};
+    to_pc_ = {master_, pc_, nth_frame_to_pc};
+    thread_ = std::thread([this] {
+        while (!stop_) {
+            pollfd p[2] = {{pc_, POLLIN, 0}, {master_, POLLIN, 0}};
+            poll(p, 2, 20);
+            Relay(to_console_);
+            Relay(to_pc_);
+        }
+    });
+}
+
+TFaultyLine::~TFaultyLine() {
+    stop_ = true;
+    thread_.join();
+    for (int fd : {pc_, master_, slave_})
+        if (fd >= 0) close(fd);
+}
+
+void TFaultyLine::Relay(TDirection& d) {
+    unsigned char buf[4096];
+    const ssize_t n = read(d.from, buf, sizeof buf);
+    if (n <= 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+        if (d.countdown > 0 && --d.countdown == 0) {
+            buf[i] ^= 0xFF;
+            ++flipped_;
+        }
+        if (d.after_esc && buf[i] == 'D' && ++d.seen == d.nth) d.countdown = 100 - 1;
+        d.after_esc = buf[i] == 0x1B;
+    }
+    // Both sides read all the time, so a short write only needs another try.
+    for (ssize_t done = 0; done < n && !stop_;) {
+        const ssize_t w = write(d.to, buf + done, static_cast<size_t>(n - done));
+        if (w > 0) done += w;
+        else poll(nullptr, 0, 1);
+    }
 }

@@ -3,8 +3,10 @@
 // test can count the disk requests.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 
 class TQemuTarget {
   public:
@@ -36,3 +38,31 @@ struct TRequestTally {
     int sectors_written = 0;
 };
 TRequestTally TallyRequests(const std::string& sent);
+
+// A line with one fault in each direction, between QEMU's pseudo-terminal (QUORVIK_COM1 when
+// it is made) and a new one that it hands to the console through QUORVIK_COM1. The byte 100
+// bytes after the start of the n-th ESC 'D' frame header in a direction is inverted (0: that
+// direction stays clean). Relays on its own thread until destroyed.
+class TFaultyLine {
+  public:
+    TFaultyLine(int nth_frame_to_console, int nth_frame_to_pc);
+    ~TFaultyLine();
+    TFaultyLine(const TFaultyLine&) = delete;
+    TFaultyLine& operator=(const TFaultyLine&) = delete;
+    int Flipped() const { return flipped_; }
+
+  private:
+    struct TDirection {
+        int from, to;
+        int nth;          // the frame whose byte is flipped
+        int seen = 0;     // ESC 'D' headers seen
+        int countdown = -1;
+        bool after_esc = false;
+    };
+    void Relay(TDirection& d);
+    int pc_ = -1, master_ = -1, slave_ = -1;
+    TDirection to_console_{}, to_pc_{};
+    std::atomic<bool> stop_{false};
+    std::atomic<int> flipped_{0};
+    std::thread thread_;
+};

@@ -75,6 +75,39 @@ class QemuTarget : public testing::Test {
         log = TempPath("com1.log");
         qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, log);
     }
+    // A formatted floppy whose boot sector is write_sector.asm, its BPB kept.
+    std::string MakeWriteImage() {
+        const std::string image = TempPath("write.img");
+        const std::string format = "rm -f " + image +
+                                   " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " + image +
+                                   " 1440 >/dev/null";
+        if (std::system(format.c_str()) != 0) throw std::runtime_error("mkfs.fat " + image);
+        std::string disk = FileBytes(image);
+        const std::string boot = FileBytes(QUORVIK_WRITE_SECTOR);
+        if (disk.size() != 1440u * 1024 || boot.size() != 512u)
+            throw std::runtime_error("unexpected sizes of " + image);
+        disk.replace(0, 3, boot, 0, 3);
+        disk.replace(0x3E, 512 - 0x3E, boot, 0x3E, 512 - 0x3E);
+        WriteFile(image, disk);
+        return image;
+    }
+    // The boot sector's verdict has been printed; it ends with a full stop.
+    bool Verdict() {
+        const int row = RowOf("WRITE ");
+        return row >= 0 && window->Screen().RowText(row).find('.') != std::string::npos;
+    }
+    // The three sectors of write_sector.asm are in the image, and nothing else changed.
+    void ExpectWritten(const std::string& image, const std::string& before) {
+        const std::string after = FileBytes(image);
+        ASSERT_EQ(after.size(), before.size());
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < 512; ++j)
+                ASSERT_EQ(static_cast<uint8_t>(after[(1455 + k) * 512 + j]),
+                          static_cast<uint8_t>(7 * j + 85 * k + 1))
+                    << "sector " << 1455 + k << " byte " << j;
+        EXPECT_TRUE(after.substr(0, 1455 * 512) == before.substr(0, 1455 * 512));
+        EXPECT_TRUE(after.substr(1458 * 512) == before.substr(1458 * 512));
+    }
     // The row that shows `text`, or -1.
     int RowOf(const std::string& text) {
         for (int row = 0; row < 25; ++row)
@@ -171,31 +204,14 @@ TEST_F(QemuTarget, WithoutAnImageThePcSaysSoOnTheConsole) {
 }
 
 TEST_F(QemuTarget, SectorsWrittenThroughTheBiosLandInTheImageAndReadBackAlsoAfterAReboot) {
-    // A formatted floppy whose boot sector is ours, its BPB kept.
-    const std::string image = TempPath("write.img");
-    ASSERT_EQ(std::system(("rm -f " + image + " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " +
-                           image + " 1440 >/dev/null")
-                              .c_str()),
-              0);
-    std::string disk = FileBytes(image);
-    const std::string boot = FileBytes(QUORVIK_WRITE_SECTOR);
-    ASSERT_EQ(disk.size(), 1440u * 1024);
-    ASSERT_EQ(boot.size(), 512u);
-    disk.replace(0, 3, boot, 0, 3);
-    disk.replace(0x3E, 512 - 0x3E, boot, 0x3E, 512 - 0x3E);
-    WriteFile(image, disk);
-
+    const std::string image = MakeWriteImage();
+    const std::string disk = FileBytes(image);
     AttachImage(image);
     StartQemu();
     TStepper steps;
-    // The verdict ends with a full stop.
-    auto verdict = [&] {
-        const int row = RowOf("WRITE ");
-        return row >= 0 && window->Screen().RowText(row).find('.') != std::string::npos;
-    };
     // Then the reboot code ("Del", shown while Ctrl and Alt are down) starts the PC over: the
     // ROM clears the console's screen and the boot sector runs again.
-    steps.Then("the boot sector's verdict", verdict,
+    steps.Then("the boot sector's verdict", [&] { return Verdict(); },
                [&] {
                    EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
                    Key(QEvent::KeyPress, Qt::Key_Control, 29);
@@ -209,22 +225,37 @@ TEST_F(QemuTarget, SectorsWrittenThroughTheBiosLandInTheImageAndReadBackAlsoAfte
                   Key(QEvent::KeyRelease, Qt::Key_Control, 29);
               })
         .Then("the screen cleared by the reboot", [&] { return !Shows("WRITE "); }, [] {}, 30s)
-        .Then("the verdict after the reboot", verdict, [&] { window->CloseComClick(); }, 60s);
+        .Then("the verdict after the reboot", [&] { return Verdict(); }, [&] { window->CloseComClick(); }, 60s);
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
         << ScreenText() << qemu->Output();
     EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
 
-    const std::string after = FileBytes(image);
-    ASSERT_EQ(after.size(), disk.size());
-    for (int k = 0; k < 3; ++k)
-        for (int j = 0; j < 512; ++j)
-            ASSERT_EQ(static_cast<uint8_t>(after[(1455 + k) * 512 + j]),
-                      static_cast<uint8_t>(7 * j + 85 * k + 1))
-                << "sector " << 1455 + k << " byte " << j;
-    // Nothing else changed.
-    EXPECT_TRUE(after.substr(0, 1455 * 512) == disk.substr(0, 1455 * 512));
-    EXPECT_TRUE(after.substr(1458 * 512) == disk.substr(1458 * 512));
+    ExpectWritten(image, disk);
     const TRequestTally tally = TallyRequests(FileBytes(log));
+    EXPECT_EQ(tally.sectors_written, 6);
+}
+
+// The console and the ROM each check the other's frames: a spoiled sector is refused with AA,
+// the exchange is dropped, and the ROM sends the whole request again once the line is quiet.
+TEST_F(QemuTarget, AFrameSpoiledOnTheLineIsRefusedAndTheRequestRepeated) {
+    const std::string image = MakeWriteImage();
+    const std::string disk = FileBytes(image);
+    AttachImage(image);
+    StartQemu();
+    // To the PC: the boot sector's data frame (after its reply). To the console: the first data
+    // frame of the write (after the boot sector's two read requests and the write request).
+    TFaultyLine line(2, 4);
+    TStepper steps;
+    steps.Then("the boot sector's verdict", [&] { return Verdict(); },
+               [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
+    EXPECT_EQ(line.Flipped(), 2);
+    ExpectWritten(image, disk);
+    // Boot sector read twice, the write twice, the read back once.
+    const TRequestTally tally = TallyRequests(FileBytes(log));
+    EXPECT_EQ(tally.requests, 5);
     EXPECT_EQ(tally.sectors_written, 6);
 }
 
