@@ -1,6 +1,7 @@
 ; A boot sector for the write test: it writes three sectors through INT 13h AH=03 from a buffer
 ; that runs across a 64 KB boundary (1000:FE00), reads them back into another such buffer
 ; (3000:FE00) with AH=02, compares, and prints "WRITE OK." or "WRITE FAIL xx." (xx the status).
+; The read takes 20 sectors, past the end of the track: more than the console serves at once.
 ; Byte j of sector k is (7 j + 85 k + 1) mod 256. The sectors are cylinder 40, head 0,
 ; sectors 16-18: logical sectors 1455-1457 of a 1.44 MB floppy. The BPB bytes are filled in
 ; from a formatted image by the test.
@@ -56,7 +57,7 @@ start:
         mov ax, 3000h
         mov es, ax
         mov bx, 0FE00h
-        mov ax, 0203h
+        mov ax, 0214h
         mov cx, (40 << 8) | 16
         xor dx, dx
         int 13h

@@ -8,7 +8,8 @@
 ;            strings of the cursor and function keys (a lone ESC after about 110 ms), the
 ;            refresh request 12h (the whole screen again) and the reboot code 1B 7F.
 ;   INT 13h  drive 0: AH 00, 02, 03 as request frames (ESC 'D'), with the console's keyboard
-;            held (ESC 'S' ... ESC 'Q') around each request; AH 08, 15, 16 answered here;
+;            held (ESC 'S' ... ESC 'Q') around each request, and a call that runs past the
+;            end of a track split into one request per track; AH 08, 15, 16 answered here;
 ;            AH 41 (and anything else) unsupported. Other drives go to the old handler.
 ;   INT 19h  takes 16 KB below 640 KB (40:13), copies this ROM there and runs from the copy
 ;            (the ROM itself is read-only by then), waits for the console, reads the boot
@@ -44,7 +45,7 @@ QUIET_TICKS     equ 6                   ; 330 ms of silence ends the drain after
 DRAIN_TICKS     equ 91                  ; a drain never lasts longer than 5 s
 PROBE_TICKS     equ 6                   ; wait for the answer to a status query at boot
 LONE_ESC_TICKS  equ 2                   ; an ESC with nothing after it for 55-110 ms is Esc
-MAX_TRIES       equ 5                   ; attempts of one request
+MAX_TRIES       equ 8                   ; attempts of one request
 ST_TIMEOUT      equ 80h                 ; INT 13h status: drive not ready / time-out
 
 ; ---- working memory, at offset DATA of the RAM copy (offsets past the ROM image) ----
@@ -75,6 +76,8 @@ v_r_cx          resw 1
 v_r_dx          resw 1
 v_buf           resd 1                  ; linear address of the caller's buffer
 v_sector        resb 1                  ; sector of the request being moved
+v_left          resb 1                  ; sectors of the call still to move
+v_done          resb 1                  ; sectors of the call moved
 v_wait_start    resw 1
 v_quiet         resb 1                  ; 1 once the status query said "no image"
 v_busy          resb 1                  ; in INT 13h, 16h or 19h: they read the line themselves
@@ -1135,8 +1138,8 @@ int13:
         movzx ebx, bx
         add eax, ebx
         mov [V(v_buf)], eax
-        call disk_request               ; AH status, CF
-        mov [bp - 7], ah                ; into the saved EAX's AH (pushad: EAX at bp-8)
+        call disk_transfer              ; AH status, AL sectors moved, CF
+        mov [bp - 8], ax                ; into the saved EAX (pushad: EAX at bp-8)
         popad
         pop es
         jc .error_kept
@@ -1158,6 +1161,60 @@ int13:
         pop ds
         pop bp
         iret
+
+; The call in v_r_*, one request per track: the console refuses more sectors than a track
+; holds. AL the sectors moved, AH the status, CF set for an error.
+disk_transfer:
+        mov byte [V(v_done)], 0
+        mov al, [V(v_r_ax)]
+        mov [V(v_left)], al
+        cmp byte [V(v_r_ax) + 1], 0
+        je .whole                       ; a reset
+        or al, al
+        jz .whole
+.piece:
+        mov al, [V(v_spt)]              ; the sectors from CL to the end of the track
+        mov ah, [V(v_r_cx)]
+        and ah, 3Fh
+        sub al, ah
+        inc al
+        jle .rest                       ; CL past the track: the console will say so
+        cmp al, [V(v_left)]
+        jbe .count
+.rest:
+        mov al, [V(v_left)]
+.count:
+        mov [V(v_r_ax)], al
+        call disk_request
+        jc .failed
+        mov al, [V(v_r_ax)]
+        add [V(v_done)], al
+        sub [V(v_left)], al
+        jz .moved
+        movzx eax, al
+        shl eax, 9
+        add [V(v_buf)], eax
+        and byte [V(v_r_cx)], 0C0h      ; sector 1 of the next track
+        or byte [V(v_r_cx)], 1
+        inc byte [V(v_r_dx) + 1]
+        mov al, [V(v_r_dx) + 1]
+        cmp al, [V(v_heads)]
+        jb .piece
+        mov byte [V(v_r_dx) + 1], 0
+        inc byte [V(v_r_cx) + 1]
+        jmp .piece
+.moved:
+        mov al, [V(v_done)]
+        xor ah, ah
+        clc
+        ret
+.failed:
+        mov al, [V(v_done)]
+        ret
+.whole:
+        call disk_request
+        mov al, [V(v_r_ax)]
+        ret
 
 ; The request in v_r_*, with the console's keys held: AH status, CF set for an error.
 disk_request:
