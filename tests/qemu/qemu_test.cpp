@@ -122,6 +122,17 @@ class QemuTarget : public testing::Test {
         const int column = static_cast<int>(window->Screen().RowText(row).find(label));
         return window->Screen().Cell(row, column).attr == kMenuBar;
     }
+    // Whether the screen has not changed for `quiet` (true once, as a condition polled by a
+    // TStepper, when that much time has passed since the last change it saw).
+    bool Still(std::chrono::milliseconds quiet) {
+        const auto now = std::chrono::steady_clock::now();
+        const std::string text = ScreenText();
+        if (text != still_text_) {
+            still_text_ = text;
+            still_since_ = now;
+        }
+        return now - still_since_ >= quiet;
+    }
     std::string ScreenText() {
         std::string all;
         for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row) + "\n";
@@ -139,6 +150,8 @@ class QemuTarget : public testing::Test {
     std::unique_ptr<TConDos> window;
     std::unique_ptr<TQemuTarget> qemu;
     std::string log;
+    std::string still_text_;
+    std::chrono::steady_clock::time_point still_since_;
 };
 
 TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsOnRequest) {
@@ -171,7 +184,8 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsO
               60s)
         .Then("the bar on the second entry", [&] { return BarOn(second) && !BarOn(first); },
               [&] { Tap(Qt::Key_Up, 103); }, 20s)
-        .Then("the bar back on the first entry", [&] { return BarOn(first) && !BarOn(second); },
+        .Then("the bar back on the first entry, the screen still",
+              [&] { return BarOn(first) && !BarOn(second) && Still(500ms); },
               [&] {
                   menu = ScreenText();
                   clears = Count(FileBytes(log), "\x1b[2J");
