@@ -1,5 +1,6 @@
 ; Quorvik target ROM: an x86 option ROM that turns a PC (QEMU with SeaBIOS) into a target of
-; the console. Its screen, keyboard and floppy drive 0 go over COM1 (3F8h, 115200 8N1, polled):
+; the console. Its screen, keyboard and floppy drive 0 go over COM1 (3F8h, 115200 8N1; read by
+; polling, IRQ 4 only wakes the waits and takes keys between BIOS calls):
 ;
 ;   INT 10h  chained to the video BIOS; afterwards the text screen (B800h) is compared with a
 ;            shadow of what the console shows, and only the changed cells go out, placed with
