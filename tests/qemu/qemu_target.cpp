@@ -44,21 +44,27 @@ TQemuTarget::TQemuTarget(const std::string& qemu, const std::string& rom, const 
     std::smatch m;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!std::regex_search(Output(), m, pty)) {
-        if (std::chrono::steady_clock::now() > deadline || Exited())
+        if (std::chrono::steady_clock::now() > deadline || Exited()) {
+            Stop(); // no destructor runs for a constructor that throws
             throw std::runtime_error("QEMU named no pseudo-terminal: " + output_);
+        }
         pollfd p{out_, POLLIN, 0};
         poll(&p, 1, 100);
     }
     setenv("QUORVIK_COM1", m[1].str().c_str(), 1);
 }
 
-TQemuTarget::~TQemuTarget() {
+TQemuTarget::~TQemuTarget() { Stop(); }
+
+void TQemuTarget::Stop() {
     if (!Exited()) {
         kill(pid_, SIGKILL);
         int status;
         waitpid(pid_, &status, 0);
+        exited_ = true;
     }
-    close(out_);
+    if (out_ >= 0) close(out_);
+    out_ = -1;
 }
 
 bool TQemuTarget::Exited() {

@@ -24,6 +24,7 @@ class TQemuTarget {
     const std::string& Output();
 
   private:
+    void Stop();
     pid_t pid_ = -1;
     int out_ = -1;
     bool exited_ = false;
