@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo bench asan-test clean
+.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test clean
 
 deps:
 	@scripts/install-deps
@@ -42,6 +42,16 @@ bench: deps
 demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
+
+# The console against a real PC: QEMU boots a SYSLINUX floppy through it (tools/target-rom).
+demo-qemu: deps
+	$(MAKE) build
+	BUILD=$(BUILD) scripts/demo-qemu
+
+# Only the tests against QEMU (they also run in 'make test'; 'ctest -LE qemu' leaves them out).
+qemu-test: deps
+	$(MAKE) build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L qemu --timeout 300
 
 clean:
 	rm -rf build build-asan build-release
