@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo bench asan-test clean
+.PHONY: deps build test run demo bench asan-test fuzz clean
 
 deps:
 	@scripts/install-deps
@@ -43,5 +43,13 @@ demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
 
+# The libFuzzer targets (clang, ASan and UBSan) in build-fuzz, each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B build-fuzz -DQUORVIK_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+	scripts/fuzz build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-release
+	rm -rf build build-asan build-release build-fuzz

@@ -111,9 +111,12 @@ bool StartOnDisk(const TGeometry& g, uint8_t head, uint8_t sector) {
 
 bool EndOnDisk(const TGeometry& g, int64_t first, uint32_t count) {
     // Without a total, the addresses a request can carry (256 cylinders) bound the disk.
-    const int64_t total = g.total_sectors != 0 ? int64_t{g.total_sectors}
-                                               : int64_t{256} * g.heads * g.sectors_per_track;
-    return first + count <= total;
+    const int64_t total = g.total_sectors != 0
+                              ? int64_t{g.total_sectors}
+                              : int64_t{256} * g.heads * g.sectors_per_track;
+    // Items are 512 bytes whatever the image's own sector size: compare in bytes.
+    return first * g.bytes_per_sector + int64_t{count} * static_cast<int64_t>(kItemBytes) <=
+           total * g.bytes_per_sector;
 }
 
 } // namespace
