@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo bench asan-test fuzz clean
+.PHONY: deps build test run demo bench asan-test fuzz soak clean
 
 deps:
 	@scripts/install-deps
@@ -42,6 +42,13 @@ bench: deps
 demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
+
+# The full soak: 10,000 random reads and writes with 1% injected faults (the test suite runs
+# 1,000). Prints its figures.
+SOAK_OPS ?= 10000
+soak: deps
+	$(MAKE) build
+	QUORVIK_SOAK_OPS=$(SOAK_OPS) $(BUILD)/floppy_tests --gtest_filter='*Soak*'
 
 # The libFuzzer targets (clang, ASan and UBSan) in build-fuzz, each run for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
