@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +86,13 @@ bool TImageFile::Reserve(int64_t offset, int64_t count) {
     struct stat st;
     if (::fstat(fd_, &st) != 0) {
         error_ = errno;
+        return false;
+    }
+    // The file size limit also stops writes inside an existing file, part way through.
+    rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<uint64_t>(offset + count) > limit.rlim_cur) {
+        error_ = EFBIG;
         return false;
     }
     if (!S_ISREG(st.st_mode)) {

@@ -3,6 +3,7 @@
 #include "sim_target.h"
 #include "window_rig.h"
 
+#include "comm.h"
 #include "fakes.h"
 #include "floppy_service.h"
 
@@ -15,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -58,8 +61,9 @@ class EndToEnd : public testing::Test {
     std::vector<std::string> ServeUntilExit(TSimTarget& target,
                                             std::chrono::milliseconds limit = 120s) {
         TStepper steps;
-        steps.Then("the simulator to finish", [&] { return target.Exited(); },
-                   [&] { window->CloseComClick(); }, limit);
+        steps.Then(
+            "the simulator to finish", [&] { return target.Exited(); },
+            [&] { window->CloseComClick(); }, limit);
         return steps.RunConnected(*window);
     }
     void Key(QEvent::Type type, int qt_key, quint32 linux_code, const QString& text = {}) {
@@ -98,7 +102,8 @@ TEST_F(EndToEnd, TheWholeImageIsReadAndVerified) {
     EXPECT_EQ(summary["result"], "ok");
     EXPECT_EQ(summary["sectors"], "2880");
     EXPECT_EQ(summary["mismatches"], "0");
-    std::printf("[ figures  ] %s\n", target.Output().substr(target.Output().find("summary")).c_str());
+    std::printf("[ figures  ] %s\n",
+                target.Output().substr(target.Output().find("summary")).c_str());
 }
 
 TEST_F(EndToEnd, RandomWritesLandByteForByteInTheFile) {
@@ -116,8 +121,8 @@ TEST_F(EndToEnd, RandomWritesLandByteForByteInTheFile) {
     EXPECT_TRUE(written == FileBytes(model)) << "the image differs from the acknowledged writes";
 }
 
-class EndToEndFaults : public EndToEnd, public testing::WithParamInterface<std::vector<std::string>> {
-};
+class EndToEndFaults : public EndToEnd,
+                       public testing::WithParamInterface<std::vector<std::string>> {};
 
 TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites) {
     const std::string image = MakeImage("fault.img", 720);
@@ -125,8 +130,9 @@ TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites)
     AttachImage(image);
     // The console drops what follows a fault at once, so the simulator need not keep quiet long
     // before it tries again.
-    std::vector<std::string> args = {"--write-random", "12", "--seed", "3", "--model", model,
-                                     "--wait-connect", "--time-limit", "150", "--quiet-ms", "60"};
+    std::vector<std::string> args = {
+        "--write-random", "12",           "--seed", "3",          "--model", model,
+        "--wait-connect", "--time-limit", "150",    "--quiet-ms", "60"};
     args.insert(args.end(), GetParam().begin(), GetParam().end());
     TSimTarget target(args);
     EXPECT_EQ(ServeUntilExit(target, 170s), std::vector<std::string>{});
@@ -139,33 +145,150 @@ TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites)
     EXPECT_EQ(check.Summary()["result"], "image");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachFault, EndToEndFaults,
-    testing::Values(std::vector<std::string>{"--nak-every", "3"},
-                    std::vector<std::string>{"--corrupt-every", "4"},
-                    std::vector<std::string>{"--garbage", "64"},
-                    std::vector<std::string>{"--stall-ms", "2500"}));
+INSTANTIATE_TEST_SUITE_P(EachFault, EndToEndFaults,
+                         testing::Values(std::vector<std::string>{"--nak-every", "3"},
+                                         std::vector<std::string>{"--corrupt-every", "4"},
+                                         std::vector<std::string>{"--garbage", "64"},
+                                         std::vector<std::string>{"--stall-ms", "2500"},
+                                         std::vector<std::string>{"--stall-ms", "5000"},
+                                         std::vector<std::string>{"--off-disk"}));
+
+TEST_F(EndToEnd, ASecondHolderOfThePortIsRefusedAndTheFirstServesOn) {
+    const std::string image = MakeImage("second.img", 720);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    bool second_opened = true, lock_taken = true;
+    {
+        TSimTarget target({"--write-random", "12", "--seed", "9", "--model", model,
+                           "--wait-connect", "--time-limit", "120"});
+        TStepper steps;
+        steps
+            .Then(
+                "connected", [&] { return window->Link().ReceivedCount() > 0; },
+                [&] {
+                    TComm second(nullptr); // another instance of the program, root or not
+                    second.SetDeviceName("COM1");
+                    second.Open();
+                    second_opened = second.Enabled();
+                    // a terminal program that locks the device as it opens it
+                    const int fd =
+                        open(std::getenv("QUORVIK_COM1"), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                    lock_taken = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+                    if (fd >= 0) close(fd);
+                })
+            .Then(
+                "the simulator to finish", [&] { return target.Exited(); },
+                [&] { window->CloseComClick(); }, 120s);
+        EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+        EXPECT_EQ(target.Summary()["result"], "ok") << target.Output();
+    }
+    EXPECT_FALSE(second_opened);
+    EXPECT_FALSE(lock_taken);
+    EXPECT_TRUE(FileBytes(image) == FileBytes(model));
+
+    // The other way round: a terminal program holds the port, and Connect is refused.
+    TSimTarget target({"--status", "--time-limit", "5"});
+    const int fd = open(std::getenv("QUORVIK_COM1"), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    std::vector<std::string> boxes;
+    TConDos::message_box_hook = [&](const QString& text) { boxes.push_back(text.toStdString()); };
+    window->OpenComClick();
+    close(fd);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Error Opening COM"});
+    EXPECT_TRUE(window->Connect->isEnabled());
+}
+
+TEST_F(EndToEnd, AnImageDeletedOrReplacedWhileAttachedTakesNoWrites) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "deleted");
+        const std::string image = MakeImage(replace ? "replaced.img" : "deleted.img", 720);
+        const std::string before = FileBytes(image);
+        const std::string model = CopyOf(image);
+        if (window->EnaFloppy->isChecked()) window->EnaFloppy->click(); // drop the last pick
+        AttachImage(image);
+        {
+            TSimTarget target({"--write-random", "6", "--seed", "13", "--model", model,
+                               "--wait-connect", "--time-limit", "60"});
+            TStepper steps;
+            steps
+                .Do("take the file away",
+                    [&] {
+                        if (replace) {
+                            std::rename(image.c_str(), (image + ".old").c_str());
+                            std::system(("cp " + image + ".old " + image).c_str());
+                        } else {
+                            std::remove(image.c_str());
+                        }
+                    })
+                .Then(
+                    "the simulator to finish", [&] { return target.Exited(); },
+                    [&] { window->CloseComClick(); }, 60s);
+            EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+            EXPECT_EQ(target.Summary()["result"], "disk-error") << target.Output();
+            EXPECT_EQ(target.Summary()["writes_acked"], "0");
+        }
+        std::string screen;
+        for (int row = 0; row < kScreenRows; ++row)
+            screen += window->Screen().RowText(row);
+        EXPECT_NE(screen.find("Image file was deleted or replaced"), std::string::npos);
+        if (replace) {
+            EXPECT_TRUE(FileBytes(image) == before);
+            EXPECT_TRUE(FileBytes(image + ".old") == before);
+        }
+        // The console goes on serving.
+        TSimTarget check({"--status", "--wait-connect", "--time-limit", "60"});
+        EXPECT_EQ(ServeUntilExit(check), std::vector<std::string>{});
+        EXPECT_EQ(check.Summary()["result"], replace ? "image" : "no-image");
+    }
+}
+
+TEST_F(EndToEnd, AFileSizeLimitBelowTheImageFailsWritesPastItWithoutDamage) {
+    // Stand-in for a full file system where the test cannot mount one.
+    const std::string image = MakeImage("limited.img", 720);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lowered = old;
+    lowered.rlim_cur = 360 * 1024;
+    {
+        TSimTarget target({"--write-random", "60", "--seed", "17", "--model", model,
+                           "--wait-connect", "--time-limit", "120"});
+        setrlimit(RLIMIT_FSIZE, &lowered);
+        EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(target.Summary()["result"], "disk-error") << target.Output();
+    }
+    EXPECT_TRUE(FileBytes(image) == FileBytes(model));
+    TSimTarget check({"--status", "--wait-connect", "--time-limit", "60"});
+    EXPECT_EQ(ServeUntilExit(check), std::vector<std::string>{});
+    EXPECT_EQ(check.Summary()["result"], "image");
+}
 
 TEST_F(EndToEnd, TheSimulatorsScreenArrivesCellForCell) {
     const std::string record = testing::TempDir() + "/" + std::to_string(getpid()) + "-screen.rec";
     TSimTarget target({"--print-events", "--record", record, "--time-limit", "60"});
     TScreen reference;
     TStepper steps;
-    steps.Then("the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {})
-        .Then("every byte taken",
-              [&] {
-                  return window->Link().ReceivedCount() ==
-                             static_cast<int32_t>(FileBytes(record).size()) &&
-                         window->Link().QueueEmpty();
-              },
-              [&] {
-                  // The same bytes through the console's core on its own.
-                  TCoreRig rig;
-                  rig.StepDeliver(Bytes(FileBytes(record)));
-                  rig.Run();
-                  reference = rig.screen;
-                  window->CloseComClick();
-              });
+    steps
+        .Then(
+            "the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {})
+        .Then(
+            "every byte taken",
+            [&] {
+                return window->Link().ReceivedCount() ==
+                           static_cast<int32_t>(FileBytes(record).size()) &&
+                       window->Link().QueueEmpty();
+            },
+            [&] {
+                // The same bytes through the console's core on its own.
+                TCoreRig rig;
+                rig.StepDeliver(Bytes(FileBytes(record)));
+                rig.Run();
+                reference = rig.screen;
+                window->CloseComClick();
+            });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     for (int row = 0; row < 25; ++row) {
         EXPECT_EQ(window->Screen().RowText(row), reference.RowText(row)) << "row " << row;
@@ -181,31 +304,35 @@ TEST_F(EndToEnd, KeysTypedIntoTheWindowAndThePanelButtonsReachTheSimulator) {
     TStepper steps;
     // The simulator releases the keys (ESC Q) before it draws; the console may still be taking
     // the screen apart when the event line comes.
-    steps.Then("connected",
-               [&] { return target.Printed("connected image=0") && !window->Link().key_hold; },
-               [&] {
-                   Tap(Qt::Key_A, 30, "a");
-                   Key(QEvent::KeyPress, Qt::Key_Shift, 42);
-                   Tap(Qt::Key_A, 30, "A");
-                   Key(QEvent::KeyRelease, Qt::Key_Shift, 42);
-                   Tap(Qt::Key_Up, 103);
-                   Tap(Qt::Key_F9, 67);
-                   window->Rscr->click();
-                   Key(QEvent::KeyPress, Qt::Key_Control, 29);
-                   Key(QEvent::KeyPress, Qt::Key_Alt, 56);
-               })
-        .Then("Del shown", [&] { return window->ButtonDel->isVisible(); },
-              [&] { window->ButtonDel->click(); })
-        .Then("reboot seen", [&] { return target.Printed("reboot"); },
-              [&] {
-                  Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
-                  Key(QEvent::KeyRelease, Qt::Key_Control, 29);
-                  window->CloseComClick();
-              });
+    steps
+        .Then(
+            "connected",
+            [&] { return target.Printed("connected image=0") && !window->Link().key_hold; },
+            [&] {
+                Tap(Qt::Key_A, 30, "a");
+                Key(QEvent::KeyPress, Qt::Key_Shift, 42);
+                Tap(Qt::Key_A, 30, "A");
+                Key(QEvent::KeyRelease, Qt::Key_Shift, 42);
+                Tap(Qt::Key_Up, 103);
+                Tap(Qt::Key_F9, 67);
+                window->Rscr->click();
+                Key(QEvent::KeyPress, Qt::Key_Control, 29);
+                Key(QEvent::KeyPress, Qt::Key_Alt, 56);
+            })
+        .Then(
+            "Del shown", [&] { return window->ButtonDel->isVisible(); },
+            [&] { window->ButtonDel->click(); })
+        .Then(
+            "reboot seen", [&] { return target.Printed("reboot"); },
+            [&] {
+                Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
+                Key(QEvent::KeyRelease, Qt::Key_Control, 29);
+                window->CloseComClick();
+            });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     const std::string& out = target.Output();
-    for (const std::string line : {"key 61 ", "key 41 ", "key 1B 5B 41 ", "key 1B 39 ", "refresh",
-                                   "key 12 ", "key 1B 7F "})
+    for (const std::string line :
+         {"key 61 ", "key 41 ", "key 1B 5B 41 ", "key 1B 39 ", "refresh", "key 12 ", "key 1B 7F "})
         EXPECT_NE(out.find(line), std::string::npos) << line << " missing in:\n" << out;
     EXPECT_LT(out.find("key 61 "), out.find("key 41 "));
 }
@@ -219,8 +346,9 @@ TEST_F(EndToEnd, DisconnectDuringAnExchangeLeavesTheConsoleIdleAndUsable) {
         TSimTarget target({"--read-all", "--expect", image, "--wait-connect", "--baud", "115200",
                            "--time-limit", "60"});
         TStepper steps;
-        steps.Then("reading", [&] { return window->Link().ReceivedCount() > 40; },
-                   [&] { window->CloseComClick(); });
+        steps.Then(
+            "reading", [&] { return window->Link().ReceivedCount() > 40; },
+            [&] { window->CloseComClick(); });
         EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
         EXPECT_TRUE(window->Connect->isEnabled());
         EXPECT_FALSE(window->Comm->Enabled());
@@ -244,18 +372,22 @@ TEST_F(EndToEnd, ASimulatorThatHangsUpLeavesTheConsoleQuietAndUsable) {
             .count();
     };
     TStepper steps;
-    steps.Then("hang-up", [&] { return target.Exited(); }, [] {})
-        .Then("Error shown", [&] { return window->Label2->text() == "Error"; },
-              [&] {
-                   cpu_before = CpuSeconds();
-                   wall_before = now();
-               })
-        .Then("a second connected after it", [&] { return now() - wall_before >= 1.0; },
-              [&] {
-                  cpu_used = CpuSeconds() - cpu_before;
-                  wall = now() - wall_before;
-                  window->CloseComClick();
-              });
+    steps
+        .Then(
+            "hang-up", [&] { return target.Exited(); }, [] {})
+        .Then(
+            "Error shown", [&] { return window->Label2->text() == "Error"; },
+            [&] {
+                cpu_before = CpuSeconds();
+                wall_before = now();
+            })
+        .Then(
+            "a second connected after it", [&] { return now() - wall_before >= 1.0; },
+            [&] {
+                cpu_used = CpuSeconds() - cpu_before;
+                wall = now() - wall_before;
+                window->CloseComClick();
+            });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     EXPECT_EQ(target.Summary()["result"], "hangup") << target.Output();
     // The line is gone: the console neither spins nor crashes (the test's own polling of
