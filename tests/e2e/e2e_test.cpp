@@ -61,9 +61,8 @@ class EndToEnd : public testing::Test {
     std::vector<std::string> ServeUntilExit(TSimTarget& target,
                                             std::chrono::milliseconds limit = 120s) {
         TStepper steps;
-        steps.Then(
-            "the simulator to finish", [&] { return target.Exited(); },
-            [&] { window->CloseComClick(); }, limit);
+        steps.Then("the simulator to finish", [&] { return target.Exited(); },
+                   [&] { window->CloseComClick(); }, limit);
         return steps.RunConnected(*window);
     }
     void Key(QEvent::Type type, int qt_key, quint32 linux_code, const QString& text = {}) {
@@ -102,8 +101,7 @@ TEST_F(EndToEnd, TheWholeImageIsReadAndVerified) {
     EXPECT_EQ(summary["result"], "ok");
     EXPECT_EQ(summary["sectors"], "2880");
     EXPECT_EQ(summary["mismatches"], "0");
-    std::printf("[ figures  ] %s\n",
-                target.Output().substr(target.Output().find("summary")).c_str());
+    std::printf("[ figures  ] %s\n", target.Output().substr(target.Output().find("summary")).c_str());
 }
 
 TEST_F(EndToEnd, RandomWritesLandByteForByteInTheFile) {
@@ -121,8 +119,8 @@ TEST_F(EndToEnd, RandomWritesLandByteForByteInTheFile) {
     EXPECT_TRUE(written == FileBytes(model)) << "the image differs from the acknowledged writes";
 }
 
-class EndToEndFaults : public EndToEnd,
-                       public testing::WithParamInterface<std::vector<std::string>> {};
+class EndToEndFaults : public EndToEnd, public testing::WithParamInterface<std::vector<std::string>> {
+};
 
 TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites) {
     const std::string image = MakeImage("fault.img", 720);
@@ -130,9 +128,8 @@ TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites)
     AttachImage(image);
     // The console drops what follows a fault at once, so the simulator need not keep quiet long
     // before it tries again.
-    std::vector<std::string> args = {
-        "--write-random", "12",           "--seed", "3",          "--model", model,
-        "--wait-connect", "--time-limit", "150",    "--quiet-ms", "60"};
+    std::vector<std::string> args = {"--write-random", "12", "--seed", "3", "--model", model,
+                                     "--wait-connect", "--time-limit", "150", "--quiet-ms", "60"};
     args.insert(args.end(), GetParam().begin(), GetParam().end());
     TSimTarget target(args);
     EXPECT_EQ(ServeUntilExit(target, 170s), std::vector<std::string>{});
@@ -145,13 +142,14 @@ TEST_P(EndToEndFaults, TheConsoleSurvivesAndTheImageEqualsTheAcknowledgedWrites)
     EXPECT_EQ(check.Summary()["result"], "image");
 }
 
-INSTANTIATE_TEST_SUITE_P(EachFault, EndToEndFaults,
-                         testing::Values(std::vector<std::string>{"--nak-every", "3"},
-                                         std::vector<std::string>{"--corrupt-every", "4"},
-                                         std::vector<std::string>{"--garbage", "64"},
-                                         std::vector<std::string>{"--stall-ms", "2500"},
-                                         std::vector<std::string>{"--stall-ms", "5000"},
-                                         std::vector<std::string>{"--off-disk"}));
+INSTANTIATE_TEST_SUITE_P(
+    EachFault, EndToEndFaults,
+    testing::Values(std::vector<std::string>{"--nak-every", "3"},
+                    std::vector<std::string>{"--corrupt-every", "4"},
+                    std::vector<std::string>{"--garbage", "64"},
+                    std::vector<std::string>{"--stall-ms", "2500"},
+                    std::vector<std::string>{"--stall-ms", "5000"},
+                    std::vector<std::string>{"--off-disk"}));
 
 TEST_F(EndToEnd, ASecondHolderOfThePortIsRefusedAndTheFirstServesOn) {
     const std::string image = MakeImage("second.img", 720);
@@ -271,24 +269,21 @@ TEST_F(EndToEnd, TheSimulatorsScreenArrivesCellForCell) {
     TSimTarget target({"--print-events", "--record", record, "--time-limit", "60"});
     TScreen reference;
     TStepper steps;
-    steps
-        .Then(
-            "the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {})
-        .Then(
-            "every byte taken",
-            [&] {
-                return window->Link().ReceivedCount() ==
-                           static_cast<int32_t>(FileBytes(record).size()) &&
-                       window->Link().QueueEmpty();
-            },
-            [&] {
-                // The same bytes through the console's core on its own.
-                TCoreRig rig;
-                rig.StepDeliver(Bytes(FileBytes(record)));
-                rig.Run();
-                reference = rig.screen;
-                window->CloseComClick();
-            });
+    steps.Then("the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {})
+        .Then("every byte taken",
+              [&] {
+                  return window->Link().ReceivedCount() ==
+                             static_cast<int32_t>(FileBytes(record).size()) &&
+                         window->Link().QueueEmpty();
+              },
+              [&] {
+                  // The same bytes through the console's core on its own.
+                  TCoreRig rig;
+                  rig.StepDeliver(Bytes(FileBytes(record)));
+                  rig.Run();
+                  reference = rig.screen;
+                  window->CloseComClick();
+              });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     for (int row = 0; row < 25; ++row) {
         EXPECT_EQ(window->Screen().RowText(row), reference.RowText(row)) << "row " << row;
@@ -304,35 +299,31 @@ TEST_F(EndToEnd, KeysTypedIntoTheWindowAndThePanelButtonsReachTheSimulator) {
     TStepper steps;
     // The simulator releases the keys (ESC Q) before it draws; the console may still be taking
     // the screen apart when the event line comes.
-    steps
-        .Then(
-            "connected",
-            [&] { return target.Printed("connected image=0") && !window->Link().key_hold; },
-            [&] {
-                Tap(Qt::Key_A, 30, "a");
-                Key(QEvent::KeyPress, Qt::Key_Shift, 42);
-                Tap(Qt::Key_A, 30, "A");
-                Key(QEvent::KeyRelease, Qt::Key_Shift, 42);
-                Tap(Qt::Key_Up, 103);
-                Tap(Qt::Key_F9, 67);
-                window->Rscr->click();
-                Key(QEvent::KeyPress, Qt::Key_Control, 29);
-                Key(QEvent::KeyPress, Qt::Key_Alt, 56);
-            })
-        .Then(
-            "Del shown", [&] { return window->ButtonDel->isVisible(); },
-            [&] { window->ButtonDel->click(); })
-        .Then(
-            "reboot seen", [&] { return target.Printed("reboot"); },
-            [&] {
-                Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
-                Key(QEvent::KeyRelease, Qt::Key_Control, 29);
-                window->CloseComClick();
-            });
+    steps.Then("connected",
+               [&] { return target.Printed("connected image=0") && !window->Link().key_hold; },
+               [&] {
+                   Tap(Qt::Key_A, 30, "a");
+                   Key(QEvent::KeyPress, Qt::Key_Shift, 42);
+                   Tap(Qt::Key_A, 30, "A");
+                   Key(QEvent::KeyRelease, Qt::Key_Shift, 42);
+                   Tap(Qt::Key_Up, 103);
+                   Tap(Qt::Key_F9, 67);
+                   window->Rscr->click();
+                   Key(QEvent::KeyPress, Qt::Key_Control, 29);
+                   Key(QEvent::KeyPress, Qt::Key_Alt, 56);
+               })
+        .Then("Del shown", [&] { return window->ButtonDel->isVisible(); },
+              [&] { window->ButtonDel->click(); })
+        .Then("reboot seen", [&] { return target.Printed("reboot"); },
+              [&] {
+                  Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
+                  Key(QEvent::KeyRelease, Qt::Key_Control, 29);
+                  window->CloseComClick();
+              });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     const std::string& out = target.Output();
-    for (const std::string line :
-         {"key 61 ", "key 41 ", "key 1B 5B 41 ", "key 1B 39 ", "refresh", "key 12 ", "key 1B 7F "})
+    for (const std::string line : {"key 61 ", "key 41 ", "key 1B 5B 41 ", "key 1B 39 ", "refresh",
+                                   "key 12 ", "key 1B 7F "})
         EXPECT_NE(out.find(line), std::string::npos) << line << " missing in:\n" << out;
     EXPECT_LT(out.find("key 61 "), out.find("key 41 "));
 }
@@ -346,9 +337,8 @@ TEST_F(EndToEnd, DisconnectDuringAnExchangeLeavesTheConsoleIdleAndUsable) {
         TSimTarget target({"--read-all", "--expect", image, "--wait-connect", "--baud", "115200",
                            "--time-limit", "60"});
         TStepper steps;
-        steps.Then(
-            "reading", [&] { return window->Link().ReceivedCount() > 40; },
-            [&] { window->CloseComClick(); });
+        steps.Then("reading", [&] { return window->Link().ReceivedCount() > 40; },
+                   [&] { window->CloseComClick(); });
         EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
         EXPECT_TRUE(window->Connect->isEnabled());
         EXPECT_FALSE(window->Comm->Enabled());
@@ -372,22 +362,18 @@ TEST_F(EndToEnd, ASimulatorThatHangsUpLeavesTheConsoleQuietAndUsable) {
             .count();
     };
     TStepper steps;
-    steps
-        .Then(
-            "hang-up", [&] { return target.Exited(); }, [] {})
-        .Then(
-            "Error shown", [&] { return window->Label2->text() == "Error"; },
-            [&] {
-                cpu_before = CpuSeconds();
-                wall_before = now();
-            })
-        .Then(
-            "a second connected after it", [&] { return now() - wall_before >= 1.0; },
-            [&] {
-                cpu_used = CpuSeconds() - cpu_before;
-                wall = now() - wall_before;
-                window->CloseComClick();
-            });
+    steps.Then("hang-up", [&] { return target.Exited(); }, [] {})
+        .Then("Error shown", [&] { return window->Label2->text() == "Error"; },
+              [&] {
+                   cpu_before = CpuSeconds();
+                   wall_before = now();
+               })
+        .Then("a second connected after it", [&] { return now() - wall_before >= 1.0; },
+              [&] {
+                  cpu_used = CpuSeconds() - cpu_before;
+                  wall = now() - wall_before;
+                  window->CloseComClick();
+              });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     EXPECT_EQ(target.Summary()["result"], "hangup") << target.Output();
     // The line is gone: the console neither spins nor crashes (the test's own polling of
