@@ -85,6 +85,7 @@ class TModel {
         return f[0] == kFrameEsc && f[1] == kFrameD && FrameChecksum(f + 2, 515) == 0;
     }
     void Apply(const uint8_t* regs) {
+        if (acked_.empty()) return; // a write of 0 sectors moves nothing, wherever it points
         const uint8_t sector = regs[4], cylinder = regs[5], head = regs[7];
         const int64_t first = (int64_t{cylinder} * kHeads + head) * kSectorsPerTrack + sector - 1;
         // An acknowledged write must lie on the disk.

@@ -57,6 +57,9 @@ write_seeds('fuzz_disk_exchange', {
     'nak-final-reply': b'\x05' + request(3, 1, 0, 0, 2) + ACK + frame(sector(5)) + b'\xaa',
     'text-and-status': b'\x09Hello\x1bS\x1b[2J' + write_two,
 })
+# Findings kept as seeds (the files stay as the fuzzer wrote them):
+#   fuzz_disk_exchange/zero-count-write-off-disk: a write of 0 sectors at sector 0 is answered
+#   00; it moves nothing, so the model must not count it as a write off the disk.
 write_seeds('fuzz_main_cycle', {
     'text': b'\x00\x05Hello, target\r\n\x07\x08\x09',
     'clear-and-place': b'\x01\x11\x1b[2J\x1b[10;20HX\x1b[25;80HY',
