@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test clean windows win-test win-deps
+.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps
 
 deps:
 	@scripts/install-deps
@@ -67,5 +67,20 @@ qemu-test: deps
 	$(MAKE) build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L qemu --timeout 300
 
+# The full soak: 10,000 random reads and writes with 1% injected faults (the test suite runs
+# 1,000). Prints its figures.
+SOAK_OPS ?= 10000
+soak: deps
+	$(MAKE) build
+	QUORVIK_SOAK_OPS=$(SOAK_OPS) $(BUILD)/floppy_tests --gtest_filter='*Soak*'
+
+# The libFuzzer targets (clang, ASan and UBSan) in build-fuzz, each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B build-fuzz -DQUORVIK_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+	scripts/fuzz build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-release build-win
+	rm -rf build build-asan build-release build-fuzz build-win

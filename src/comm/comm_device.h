@@ -28,8 +28,9 @@ class TCommDevice {
   public:
     virtual ~TCommDevice() = default;
 
-    // Opens the device `name` (the platform's naming). False, with the device closed, when it
-    // cannot be opened or is not a character device.
+    // Opens the device `name` (the platform's naming) for this process alone. False, with the
+    // device closed, when it cannot be opened, is not a character device, or is held by
+    // another program (another instance, or a terminal program holding the device's lock).
     virtual bool Open(const std::string& name) = 0;
     // Restores what Open changed and closes. Nothing when closed.
     virtual void Close() = 0;

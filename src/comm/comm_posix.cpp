@@ -10,6 +10,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -223,6 +224,18 @@ bool TPosixCommDevice::Open(const std::string& name) {
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
         ::close(fd);
         open_error_ = ENOTTY;
+        return false;
+    }
+    // The exclusive mode below does not bind root; the advisory lock, which other serial
+    // programs on Linux take too, refuses a second holder whoever it is. It goes with the
+    // descriptor at Close.
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        open_error_ = errno; // EWOULDBLOCK: another program holds the port
+        ::close(fd);
         return false;
     }
     open_error_ = 0;

@@ -1,5 +1,6 @@
 #include "screen.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -38,16 +39,17 @@ void TScreen::TelePutch(uint8_t ch) {
         if (column_ > 0) --column_;
         return;
     case 9:
-        // From columns 72-79 this lands on column 80; the next printing character wraps first.
+        // The next multiple of 8. From columns 72-79 that is the right edge, which wraps as a
+        // printed character does, so the cursor always names a cell whoever writes next.
         column_ = (column_ / 8) * 8 + 8;
+        if (column_ >= kScreenColumns) {
+            column_ = 0;
+            NextRowScrolling();
+        }
         return;
     case 10: NextRowScrolling(); return;
     case 13: column_ = 0; return;
     default: break;
-    }
-    if (column_ >= kScreenColumns) {
-        column_ = 0;
-        NextRowScrolling();
     }
     At(row_, column_).ch = ch;
     if (++column_ == kScreenColumns) {
@@ -57,10 +59,14 @@ void TScreen::TelePutch(uint8_t ch) {
     changed = true;
 }
 
+void TScreen::SetCursor(int column, int row) {
+    column_ = std::clamp(column, 0, kScreenColumns - 1);
+    row_ = std::clamp(row, 0, kScreenRows - 1);
+}
+
 void TScreen::StrOut(uint8_t attr, int column, int row, const char* text) {
     attr_ = attr;
-    column_ = column;
-    row_ = row;
+    SetCursor(column, row);
     for (const char* p = text; *p; ++p) {
         const uint8_t b = static_cast<uint8_t>(*p);
         if (b == 13) {
@@ -68,10 +74,6 @@ void TScreen::StrOut(uint8_t attr, int column, int row, const char* text) {
         } else if (b == 10) {
             NextRowScrolling();
         } else {
-            if (column_ >= kScreenColumns) { // only after a TAB left the cursor past the edge
-                column_ = 0;
-                NextRowScrolling();
-            }
             At(row_, column_) = TCell{b, attr};
             if (++column_ == kScreenColumns) {
                 column_ = 0;
@@ -97,8 +99,7 @@ int TScreen::MsgOut(const char* format, ...) {
 
 void TScreen::CharOut(uint8_t attr, int column, int row, uint8_t ch) {
     attr_ = attr;
-    column_ = column;
-    row_ = row;
+    SetCursor(column, row);
     At(row_, column_) = TCell{ch, attr};
     ++column_;
     row_ += column_ / kScreenColumns;

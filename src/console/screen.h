@@ -56,11 +56,9 @@ class TScreen {
 
     int CursorColumn() const { return column_; }
     int CursorRow() const { return row_; }
-    // Escape sequences place the cursor; callers keep it inside the screen.
-    void SetCursor(int column, int row) {
-        column_ = column;
-        row_ = row;
-    }
+    // Places the cursor; a position off the screen is clamped to its nearest cell, as are the
+    // positions StrOut and CharOut take. No operation leaves the cursor off the screen.
+    void SetCursor(int column, int row);
     uint8_t Attribute() const { return attr_; }
     void SetAttribute(uint8_t attr) { attr_ = attr; }
 

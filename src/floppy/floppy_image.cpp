@@ -15,11 +15,16 @@ constexpr size_t kItemBytes = 512; // transfers always move 512-byte items
 
 void TFloppyImage::OpenImage(const std::string& path) {
     ++generation_;
-    const TOpenMode mode = file_.Open(path.c_str());
-    if (mode == omClosed) {
+    gone_reported_ = false;
+    write_offset_ = -1;
+    const TOpenMode mode = file_.Open(path);
+    // Anything smaller than one sector cannot hold a disk, and could answer no transfer.
+    if (mode != omClosed && file_.Size() < static_cast<int64_t>(kItemBytes)) file_.Close();
+    if (!file_.IsOpen()) {
         screen_.MsgOut("Can not open image file %s", path.c_str());
         return;
     }
+    path_ = path;
     if (mode == omReadOnly)
         screen_.MsgOut("Image file is write-protected, attached read-only: %s", path.c_str());
     if (!IdentifyImage()) {
@@ -55,6 +60,7 @@ bool TFloppyImage::IdentifyImage() {
     geometry_.bytes_per_sector = Get16(b + 11);
     geometry_.heads = Get16(b + 26);
     geometry_.sectors_per_track = Get16(b + 24);
+    geometry_.total_sectors = Get16(b + 19) != 0 ? Get16(b + 19) : Get32(b + 32);
     return true;
 }
 
@@ -77,6 +83,7 @@ void TFloppyImage::AllocTrackBuffer() {
 void TFloppyImage::CloseImage() {
     ++generation_;
     file_.Close();
+    write_offset_ = -1;
 }
 
 void TFloppyImage::FreeTrackBuffer() {
@@ -91,19 +98,55 @@ int64_t TFloppyImage::ImageOffset(uint8_t cylinder, uint8_t head, uint8_t sector
     return (track * geometry_.sectors_per_track + sector - 1) * geometry_.bytes_per_sector;
 }
 
+namespace {
+
+// The sector's number counted from 0 along the disk, cylinder by cylinder, head by head.
+int64_t LinearSector(const TGeometry& g, uint8_t cylinder, uint8_t head, uint8_t sector) {
+    return (int64_t{cylinder} * g.heads + head) * g.sectors_per_track + sector - 1;
+}
+
+bool StartOnDisk(const TGeometry& g, uint8_t head, uint8_t sector) {
+    return sector >= 1 && sector <= g.sectors_per_track && head < g.heads;
+}
+
+bool EndOnDisk(const TGeometry& g, int64_t first, uint32_t count) {
+    // Without a total, the addresses a request can carry (256 cylinders) bound the disk.
+    const int64_t total = g.total_sectors != 0
+                              ? int64_t{g.total_sectors}
+                              : int64_t{256} * g.heads * g.sectors_per_track;
+    // Items are 512 bytes whatever the image's own sector size: compare in bytes.
+    return first * g.bytes_per_sector + int64_t{count} * static_cast<int64_t>(kItemBytes) <=
+           total * g.bytes_per_sector;
+}
+
+} // namespace
+
+uint8_t TFloppyImage::CheckRange(uint8_t cylinder, uint8_t head, uint8_t sector,
+                                 uint32_t count) const {
+    if (count == 0) return kDiskOk;
+    if (!StartOnDisk(geometry_, head, sector)) return kDiskSectorNotFound;
+    if (!EndOnDisk(geometry_, LinearSector(geometry_, cylinder, head, sector), count))
+        return kDiskSectorNotFound;
+    return kDiskOk;
+}
+
 uint8_t TFloppyImage::SeekImage(uint8_t cylinder, uint8_t head, uint8_t sector) {
-    if (sector == 0) return kDiskSectorNotFound; // sectors count from 1
+    write_offset_ = -1;
+    if (!StartOnDisk(geometry_, head, sector)) return kDiskSectorNotFound;
     const int64_t offset = ImageOffset(cylinder, head, sector);
     if (offset < 0 || !file_.Seek(offset)) return kDiskSectorNotFound;
+    write_offset_ = offset;
+    write_first_sector_ = LinearSector(geometry_, cylinder, head, sector);
     return kDiskOk;
 }
 
 uint8_t TFloppyImage::ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector, uint32_t count) {
     if (!TransferFits(count)) return kDiskSectorNotFound;
+    if (count == 0) return kDiskOk; // nothing to move, wherever it points
+    if (CheckRange(cylinder, head, sector, count) != kDiskOk) return kDiskSectorNotFound;
     const uint8_t status = SeekImage(cylinder, head, sector);
     if (status != kDiskOk) return status;
     const size_t want = static_cast<size_t>(count) * kItemBytes;
-    if (want == 0) return kDiskOk;
     const long got = file_.Read(buffer_.data(), want);
     if (got < 0) return kDiskSectorNotFound;
     // Past the end of the file the image reads as if padded with zeros.
@@ -115,7 +158,19 @@ uint8_t TFloppyImage::WriteSectors(uint32_t count) {
     if (ReadOnly()) return kDiskWriteProtected;
     if (!TransferFits(count)) return kDiskControllerFailure;
     if (count == 0) return kDiskOk;
-    if (!file_.Write(buffer_.data(), static_cast<size_t>(count) * kItemBytes) || !file_.Sync())
+    if (write_offset_ < 0 || !EndOnDisk(geometry_, write_first_sector_, count))
+        return kDiskSectorNotFound;
+    if (!file_.StillNamed()) {
+        // The user deleted or replaced the file: what went into it now would be lost.
+        if (!gone_reported_)
+            screen_.MsgOut("Image file was deleted or replaced, writes are refused: %s",
+                           path_.c_str());
+        gone_reported_ = true;
+        return kDiskControllerFailure;
+    }
+    const size_t bytes = static_cast<size_t>(count) * kItemBytes;
+    if (!file_.Reserve(write_offset_, static_cast<int64_t>(bytes)) || !file_.Seek(write_offset_) ||
+        !file_.Write(buffer_.data(), bytes) || !file_.Sync())
         return kDiskControllerFailure;
     return kDiskOk;
 }

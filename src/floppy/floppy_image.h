@@ -29,6 +29,9 @@ struct TGeometry {
     uint32_t bytes_per_sector = 0;
     uint32_t heads = 0;
     uint32_t sectors_per_track = 0; // also the most sectors one request may move
+    // The disk's size in its own sectors: the boot sector's 16-bit count, else its 32-bit
+    // count; 0 when it gives neither, and then only the geometry bounds an address.
+    uint32_t total_sectors = 0;
 };
 
 class TFloppyImage {
@@ -36,8 +39,9 @@ class TFloppyImage {
     explicit TFloppyImage(TScreen& screen) : screen_(screen) {}
 
     // Opens and identifies the file. A file that cannot be written is attached read-only with
-    // a console line saying so. Failures are reported on the console only; a file that opened
-    // stays attached even when it cannot be identified.
+    // a console line saying so. Only a regular file or a block device of at least one sector
+    // is attached. Failures are reported on the console only; a file that opened stays
+    // attached even when it cannot be identified.
     void OpenImage(const std::string& path);
     // Reads the boot sector and, only when it carries a FAT12, FAT16 or FAT32 type text,
     // prints and stores its geometry.
@@ -60,15 +64,24 @@ class TFloppyImage {
     // Byte offset of a sector (sectors count from 1) with the geometry in force. Negative
     // for sector 0 of the first track.
     int64_t ImageOffset(uint8_t cylinder, uint8_t head, uint8_t sector) const;
+    // Whether `count` sectors from this address lie on the disk: the sector counts from 1 up
+    // to the sectors per track, the head is below the head count, and the transfer, which may
+    // run on to the next head and cylinder, ends within the disk's total sectors. A transfer
+    // of 0 sectors is always in range. kDiskOk or kDiskSectorNotFound.
+    uint8_t CheckRange(uint8_t cylinder, uint8_t head, uint8_t sector, uint32_t count) const;
     // Reads `count` 512-byte items into the buffer; the part past the end of the file reads
-    // as zeros. kDiskSectorNotFound for sector 0 (without touching the file) and for a failed
-    // seek or read.
+    // as zeros. kDiskSectorNotFound, without touching the file, for a transfer out of range,
+    // and for a failed seek or read.
     uint8_t ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector, uint32_t count);
-    // Positions the file for WriteSectors; statuses as ReadSectors.
+    // Positions the file for WriteSectors: kDiskSectorNotFound for a start address off the
+    // disk or a failed seek.
     uint8_t SeekImage(uint8_t cylinder, uint8_t head, uint8_t sector);
-    // Writes `count` 512-byte items from the buffer at the position and syncs them to disk.
-    // kDiskWriteProtected for a read-only image, kDiskControllerFailure when writing or
-    // syncing fails.
+    // Writes `count` 512-byte items from the buffer at the position SeekImage set and syncs
+    // them to disk. Either all of them reach the file or the file is left as it was:
+    // kDiskWriteProtected for a read-only image; kDiskSectorNotFound for a transfer running
+    // off the disk; kDiskControllerFailure when the path no longer names the attached file
+    // (with one console line per attach), when the storage cannot be reserved (full file
+    // system, file size limit) and when writing or syncing fails.
     uint8_t WriteSectors(uint32_t count);
 
     // The 512 bytes of item i of a transfer; i < a count that TransferFits.
@@ -85,4 +98,9 @@ class TFloppyImage {
     std::vector<uint8_t> buffer_;
     bool buffer_ready_ = false;
     uint32_t generation_ = 0;
+    std::string path_;
+    bool gone_reported_ = false;
+    // Set by SeekImage for WriteSectors; -1 when no position is set.
+    int64_t write_offset_ = -1;
+    int64_t write_first_sector_ = 0; // counted from 0 along the disk
 };

@@ -127,7 +127,9 @@ void TFloppyService::ServeDiskRequest(const uint8_t* request) {
 
         CopyRequestRegisters(request);
         uint8_t status = kDiskWriteProtected;
-        if (!image_.ReadOnly()) {
+        if (!image_.ReadOnly() && count == 0) {
+            status = kDiskOk; // nothing to move, wherever it points
+        } else if (!image_.ReadOnly()) {
             status = image_.SeekImage(cylinder, head, sector);
             if (status == kDiskOk) status = image_.WriteSectors(count);
         }

@@ -31,6 +31,7 @@ size_t BuildFrame(const uint8_t* payload, size_t count, uint8_t* out);
 
 // Little-endian 16-bit fields.
 inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Get32(const uint8_t* p) { return Get16(p) | (uint32_t{Get16(p + 2)} << 16); }
 inline void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);

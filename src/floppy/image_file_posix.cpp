@@ -1,7 +1,12 @@
 #include "image_file.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,22 +23,42 @@ int OpenRetrying(const char* path, int access) {
     }
 }
 
+// The default action of SIGXFSZ ends the process; ignored, the write fails with EFBIG and
+// the target gets an error status instead.
+void IgnoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+int64_t DeviceSize(int fd) {
+    uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return -1;
+    return static_cast<int64_t>(bytes);
+}
+
 } // namespace
 
-TOpenMode TImageFile::Open(const char* path) {
+TOpenMode TImageFile::Open(const std::string& path) {
     Close();
+    IgnoreFileSizeSignal();
     TOpenMode mode = omReadWrite;
-    int fd = OpenRetrying(path, O_RDWR);
+    int fd = OpenRetrying(path.c_str(), O_RDWR);
     if (fd < 0 && WriteRefused(errno)) {
         mode = omReadOnly;
-        fd = OpenRetrying(path, O_RDONLY);
+        fd = OpenRetrying(path.c_str(), O_RDONLY);
     }
     if (fd < 0) {
         error_ = errno;
         return omClosed;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        error_ = ENODEV;
+        ::close(fd);
+        return omClosed;
+    }
     fd_ = fd;
     mode_ = mode;
+    path_ = path;
     return mode_;
 }
 
@@ -44,6 +69,70 @@ void TImageFile::Close() {
     }
     fd_ = -1;
     mode_ = omClosed;
+    path_.clear();
+}
+
+int64_t TImageFile::Size() {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) {
+        error_ = errno;
+        return -1;
+    }
+    if (S_ISBLK(st.st_mode)) return DeviceSize(fd_);
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool TImageFile::Reserve(int64_t offset, int64_t count) {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) {
+        error_ = errno;
+        return false;
+    }
+    // The file size limit also stops writes inside an existing file, part way through.
+    rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<uint64_t>(offset + count) > limit.rlim_cur) {
+        error_ = EFBIG;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        const int64_t size = S_ISBLK(st.st_mode) ? DeviceSize(fd_) : -1;
+        if (size < 0 || offset + count > size) {
+            error_ = ENOSPC;
+            return false;
+        }
+        return true;
+    }
+    for (;;) {
+        // Where the file system cannot allocate ahead, the C library fills holes by writing
+        // zero bytes only where the file reads zero: the contents never change.
+        const int r = ::posix_fallocate(fd_, static_cast<off_t>(offset), static_cast<off_t>(count));
+        if (r == 0) return true;
+        if (r == EINTR) continue;
+        error_ = r;
+        return false;
+    }
+}
+
+bool TImageFile::StillNamed() {
+    struct stat open_file, named;
+    if (::fstat(fd_, &open_file) != 0) {
+        error_ = errno;
+        return false;
+    }
+    if (open_file.st_nlink == 0 && !S_ISBLK(open_file.st_mode)) {
+        error_ = ENOENT;
+        return false;
+    }
+    if (::stat(path_.c_str(), &named) != 0) {
+        error_ = errno;
+        return false;
+    }
+    if (named.st_dev != open_file.st_dev || named.st_ino != open_file.st_ino) {
+        error_ = ESTALE;
+        return false;
+    }
+    return true;
 }
 
 bool TImageFile::Seek(int64_t offset) {

@@ -42,10 +42,10 @@ constexpr DWORD kChunk = 1u << 30; // one call moves at most this much
 
 } // namespace
 
-TOpenMode TImageFile::Open(const char* path) {
+TOpenMode TImageFile::Open(const std::string& path) {
     Close();
     std::wstring wide;
-    if (!path || !WidePath(path, &wide)) {
+    if (!WidePath(path.c_str(), &wide)) {
         error_ = ERROR_NO_UNICODE_TRANSLATION;
         return omClosed;
     }
@@ -59,10 +59,61 @@ TOpenMode TImageFile::Open(const char* path) {
         error_ = static_cast<int>(::GetLastError());
         return omClosed;
     }
+    // Only a file on a disk: not a pipe, a console or a serial port.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        error_ = ERROR_INVALID_FUNCTION;
+        return omClosed;
+    }
     handle_ = h;
     position_ = 0;
     mode_ = mode;
+    path_ = path;
     return mode_;
+}
+
+int64_t TImageFile::Size() {
+    LARGE_INTEGER size{};
+    if (!handle_ || !::GetFileSizeEx(static_cast<HANDLE>(handle_), &size)) {
+        error_ = static_cast<int>(handle_ ? ::GetLastError() : ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    return size.QuadPart;
+}
+
+bool TImageFile::Reserve(int64_t offset, int64_t count) {
+    const int64_t size = Size();
+    if (size < 0) return false;
+    const int64_t end = offset + count;
+    if (offset < 0 || count < 0 || end <= size) return offset >= 0 && count >= 0;
+    // Growing the file allocates its storage now, so that the write cannot stop part way.
+    FILE_END_OF_FILE_INFO eof{};
+    eof.EndOfFile.QuadPart = end;
+    if (!::SetFileInformationByHandle(static_cast<HANDLE>(handle_), FileEndOfFileInfo, &eof,
+                                      sizeof eof)) {
+        error_ = static_cast<int>(::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool TImageFile::StillNamed() {
+    if (!handle_) return false;
+    BY_HANDLE_FILE_INFORMATION held{};
+    if (!::GetFileInformationByHandle(static_cast<HANDLE>(handle_), &held) ||
+        held.nNumberOfLinks == 0)
+        return false;
+    std::wstring wide;
+    if (!WidePath(path_.c_str(), &wide)) return false;
+    HANDLE named = ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION now{};
+    const bool ok = ::GetFileInformationByHandle(named, &now) != 0;
+    ::CloseHandle(named);
+    return ok && now.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+           now.nFileIndexHigh == held.nFileIndexHigh && now.nFileIndexLow == held.nFileIndexLow;
 }
 
 void TImageFile::Close() {

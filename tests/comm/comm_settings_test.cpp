@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <string>
 #include <unistd.h>
 
@@ -157,6 +158,26 @@ TEST_F(CommSettings, OpenTwiceRaisesAndLeavesThePortAsItWas) {
     EXPECT_EQ(std::string(got.begin(), got.end()), "ok");
     comm.Close();
     EXPECT_EQ(Failure([&] { comm.CheckOpen(); }), "");
+}
+
+TEST_F(CommSettings, SecondHolderOfTheDeviceIsRefusedWhoeverItIs) {
+    // Exclusive mode does not bind root; the device lock does, and terminal programs take it.
+    comm.Open();
+    ASSERT_TRUE(comm.Enabled());
+    TComm second(nullptr);
+    second.SetDeviceName(pty.path);
+    EXPECT_NO_THROW(second.Open());
+    EXPECT_FALSE(second.Enabled());
+    comm.Close();
+
+    const int other = open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    comm.Open();
+    EXPECT_FALSE(comm.Enabled());
+    close(other);
+    comm.Open();
+    EXPECT_TRUE(comm.Enabled());
 }
 
 TEST_F(CommSettings, SettingsMadeWhileClosedReachTheDeviceAtOpen) {

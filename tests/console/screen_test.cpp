@@ -124,16 +124,42 @@ TEST(Teletype, BackspaceStopsAtColumnZeroTabGoesToTheNextMultipleOfEight) {
     EXPECT_EQ(s.CursorColumn(), 16);
 }
 
-TEST(Teletype, PrintingKeepsTheCellAttributeAndATabPastTheEdgeWrapsFirst) {
+TEST(Teletype, PrintingKeepsTheCellAttributeAndATabToTheEdgeWraps) {
     TScreen s;
     s.CharOut(0x4E, 5, 0, 'a');
     s.SetCursor(5, 0);
     s.TelePutch('Z');
     EXPECT_EQ(s.Cell(0, 5), (TCell{'Z', 0x4E}));
     s.SetCursor(75, 0);
-    s.TelePutch(9); // column 80
+    s.TelePutch(9); // the right edge: wraps
     s.TelePutch('W');
     EXPECT_EQ(s.Cell(1, 0).ch, 'W');
+}
+
+TEST(Cursor, NoOperationLeavesTheCursorWhereTheNextWriteFallsOffTheScreen) {
+    auto on_screen = [](const TScreen& s) {
+        return s.CursorColumn() >= 0 && s.CursorColumn() < kScreenColumns &&
+               s.CursorRow() >= 0 && s.CursorRow() < kScreenRows;
+    };
+    for (int start = 72; start < kScreenColumns; ++start) {
+        SCOPED_TRACE("tab from column " + std::to_string(start));
+        TScreen s;
+        s.SetCursor(start, kScreenRows - 1);
+        s.TelePutch(9);
+        s.TelePutch(9);
+        EXPECT_TRUE(on_screen(s));
+        s.Putch('x'); // on the last row a cursor past the edge writes past the cells
+        EXPECT_TRUE(on_screen(s));
+    }
+    TScreen s;
+    s.StrOut(0x07, 200, 40, "");
+    EXPECT_TRUE(on_screen(s));
+    s.CharOut(0x07, -5, 99, 'c');
+    EXPECT_TRUE(on_screen(s));
+    EXPECT_EQ(s.Cell(24, 0).ch, 'c');
+    s.SetCursor(80, 25);
+    EXPECT_EQ(s.CursorColumn(), 79);
+    EXPECT_EQ(s.CursorRow(), 24);
 }
 
 TEST(Windows, ZeroLinesBlanksTheWholeRectangle) {

@@ -3,6 +3,7 @@
 #include "sim_target.h"
 #include "window_rig.h"
 
+#include "comm.h"
 #include "fakes.h"
 #include "floppy_service.h"
 
@@ -10,11 +11,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -144,7 +148,124 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(std::vector<std::string>{"--nak-every", "3"},
                     std::vector<std::string>{"--corrupt-every", "4"},
                     std::vector<std::string>{"--garbage", "64"},
-                    std::vector<std::string>{"--stall-ms", "2500"}));
+                    std::vector<std::string>{"--stall-ms", "2500"},
+                    std::vector<std::string>{"--stall-ms", "5000"},
+                    std::vector<std::string>{"--off-disk"}));
+
+TEST_F(EndToEnd, ASecondHolderOfThePortIsRefusedAndTheFirstServesOn) {
+    const std::string image = MakeImage("second.img", 720);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    bool second_opened = true, lock_taken = true;
+    {
+        TSimTarget target({"--write-random", "12", "--seed", "9", "--model", model,
+                           "--wait-connect", "--time-limit", "120"});
+        TStepper steps;
+        steps
+            .Then(
+                "connected", [&] { return window->Link().ReceivedCount() > 0; },
+                [&] {
+                    TComm second(nullptr); // another instance of the program, root or not
+                    second.SetDeviceName("COM1");
+                    second.Open();
+                    second_opened = second.Enabled();
+                    // a terminal program that locks the device as it opens it
+                    const int fd =
+                        open(std::getenv("QUORVIK_COM1"), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                    lock_taken = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+                    if (fd >= 0) close(fd);
+                })
+            .Then(
+                "the simulator to finish", [&] { return target.Exited(); },
+                [&] { window->CloseComClick(); }, 120s);
+        EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+        EXPECT_EQ(target.Summary()["result"], "ok") << target.Output();
+    }
+    EXPECT_FALSE(second_opened);
+    EXPECT_FALSE(lock_taken);
+    EXPECT_TRUE(FileBytes(image) == FileBytes(model));
+
+    // The other way round: a terminal program holds the port, and Connect is refused.
+    TSimTarget target({"--status", "--time-limit", "5"});
+    const int fd = open(std::getenv("QUORVIK_COM1"), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    std::vector<std::string> boxes;
+    TConDos::message_box_hook = [&](const QString& text) { boxes.push_back(text.toStdString()); };
+    // Should the port open after all, end the connection rather than hang the test.
+    QTimer::singleShot(5000, window.get(), [&] {
+        if (window->MainCycleRunning()) window->CloseComClick();
+    });
+    window->OpenComClick();
+    close(fd);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Error Opening COM"});
+    EXPECT_TRUE(window->Connect->isEnabled());
+}
+
+TEST_F(EndToEnd, AnImageDeletedOrReplacedWhileAttachedTakesNoWrites) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "deleted");
+        const std::string image = MakeImage(replace ? "replaced.img" : "deleted.img", 720);
+        const std::string model = CopyOf(image);
+        if (window->EnaFloppy->isChecked()) window->EnaFloppy->click(); // drop the last pick
+        AttachImage(image);
+        {
+            TSimTarget target({"--write-random", "6", "--seed", "13", "--model", model,
+                               "--wait-connect", "--time-limit", "60"});
+            TStepper steps;
+            steps
+                .Do("take the file away",
+                    [&] {
+                        if (replace) {
+                            std::rename(image.c_str(), (image + ".old").c_str());
+                            std::system(("cp " + image + ".old " + image).c_str());
+                        } else {
+                            std::remove(image.c_str());
+                        }
+                    })
+                .Then(
+                    "the simulator to finish", [&] { return target.Exited(); },
+                    [&] { window->CloseComClick(); }, 60s);
+            EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+            EXPECT_EQ(target.Summary()["result"], "disk-error") << target.Output();
+        }
+        std::string screen;
+        for (int row = 0; row < kScreenRows; ++row)
+            screen += window->Screen().RowText(row);
+        EXPECT_NE(screen.find("Image file was deleted or replaced"), std::string::npos);
+        if (replace) { // a write that came before the file was taken away is in both
+            EXPECT_TRUE(FileBytes(image) == FileBytes(model));
+            EXPECT_TRUE(FileBytes(image + ".old") == FileBytes(model));
+        }
+        // The console goes on serving.
+        TSimTarget check({"--status", "--wait-connect", "--time-limit", "60"});
+        EXPECT_EQ(ServeUntilExit(check), std::vector<std::string>{});
+        EXPECT_EQ(check.Summary()["result"], replace ? "image" : "no-image");
+    }
+}
+
+TEST_F(EndToEnd, AFileSizeLimitBelowTheImageFailsWritesPastItWithoutDamage) {
+    // Stand-in for a full file system where the test cannot mount one.
+    const std::string image = MakeImage("limited.img", 720);
+    const std::string model = CopyOf(image);
+    AttachImage(image);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lowered = old;
+    lowered.rlim_cur = 360 * 1024;
+    {
+        TSimTarget target({"--write-random", "60", "--seed", "17", "--model", model,
+                           "--wait-connect", "--time-limit", "120"});
+        setrlimit(RLIMIT_FSIZE, &lowered);
+        EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(target.Summary()["result"], "disk-error") << target.Output();
+    }
+    EXPECT_TRUE(FileBytes(image) == FileBytes(model));
+    TSimTarget check({"--status", "--wait-connect", "--time-limit", "60"});
+    EXPECT_EQ(ServeUntilExit(check), std::vector<std::string>{});
+    EXPECT_EQ(check.Summary()["result"], "image");
+}
 
 TEST_F(EndToEnd, TheSimulatorsScreenArrivesCellForCell) {
     const std::string record = testing::TempDir() + "/" + std::to_string(getpid()) + "-screen.rec";

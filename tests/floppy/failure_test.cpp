@@ -3,9 +3,11 @@
 
 #include <gmock/gmock.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +53,32 @@ class TUnwritable {
     bool holds_ = false;
 };
 
+// Lowers the file size limit of the process and restores it at destruction.
+class TFileSizeLimit {
+  public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit lowered = old_;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~TFileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
+
+  private:
+    rlimit old_{};
+};
+
+// Ignores a signal for the object's life.
+class TSignalIgnored {
+  public:
+    explicit TSignalIgnored(int signal) : signal_(signal) { old_ = std::signal(signal, SIG_IGN); }
+    ~TSignalIgnored() { std::signal(signal_, old_); }
+
+  private:
+    int signal_;
+    void (*old_)(int);
+};
+
 uint8_t Status(const std::vector<uint8_t>& reply) {
     return reply[6];
 }
@@ -78,21 +106,27 @@ TEST_F(FloppyTest, ReadPastTheEndOfTheFileIsServedAsZerosNeverAsStaleData) {
     EXPECT_EQ(beyond.read_data, std::vector<uint8_t>(18 * 512, 0));
 }
 
-TEST_F(FloppyTest, SeekAndReadFailuresAnswerStatus04WithCarryAndNoDataFrames) {
-    Connect(FatImage(1440)); // a geometry for the image that cannot be identified
+TEST_F(FloppyTest, OnlyARegularFileOrBlockDeviceOfOneSectorOrMoreIsAttached) {
+    Connect(FatImage(1440)); // a geometry that a wrongly attached file would be served with
     Disconnect();
-    const std::string fifo = dir.Path("pipe.img"); // opens, but cannot seek
+    const std::string fifo = dir.Path("pipe.img");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    Connect(fifo);
-    ASSERT_TRUE(service.ImageAttached());
-    TDiskOp& read = target.Add(ReadOp(0, 0, 1, 2));
-    TDiskOp& write = target.Add(WriteOp(0, 0, 1, 2, 9));
-    Serve();
-    ASSERT_EQ(read.writes.size(), 2u);
-    EXPECT_EQ(ToHex(read.writes.at(1)), "1B 44 6F 0D 00 02 04 00 7C 01 00 00 00 01 00");
-    ASSERT_EQ(write.writes.size(), 5u); // the data is taken, then refused
-    EXPECT_EQ(Status(write.writes.at(4)), 0x04);
-    EXPECT_EQ(Carry(write.writes.at(4)), 1);
+    ASSERT_EQ(mkdir(dir.Path("folder.img").c_str(), 0755), 0);
+    const std::vector<std::string> paths = {fifo, "/dev/zero", HandMade("empty.img", {}),
+                                            HandMade("short.img", std::vector<uint8_t>(511, 0xF6)),
+                                            dir.Path("folder.img")};
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        rig.screen.ClearScreen();
+        Connect(path);
+        EXPECT_THAT(ScreenText(rig.screen), HasSubstr("Can not open image file " + path));
+        EXPECT_FALSE(service.ImageAttached()); // the status query answers "no image"
+        TDiskOp& read = target.Add(ReadOp(0, 0, 1, 2));
+        Serve();
+        ASSERT_EQ(read.writes.size(), 2u);
+        EXPECT_EQ(ToHex(read.writes.at(1)), "1B 44 72 0D 00 02 01 00 7C 01 00 00 00 01 00");
+        Disconnect();
+    }
 }
 
 TEST_F(FloppyTest, SectorZeroIsAnsweredStatus04WithoutTouchingTheFile) {
@@ -133,16 +167,127 @@ TEST_F(FloppyTest, WriteReachesTheFileBeforeTheFinalReplyAndMayBeRetried) {
     EXPECT_EQ(check.read_data, op.data);
 }
 
-TEST_F(FloppyTest, FailedWriteAnswersStatus20WithCarry) {
-    if (access("/dev/full", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
-    Connect(FatImage(1440));
-    Disconnect();
-    Connect("/dev/full"); // every write fails: no space left
-    TDiskOp& write = target.Add(WriteOp(0, 0, 1, 2, 12));
+TEST_F(FloppyTest, WritePastTheFileSizeLimitAnswers20AndLeavesTheFileAsItWas) {
+    // A short file on a disk of 2880 sectors: writes past its end grow it, up to the limit.
+    std::vector<uint8_t> bytes = BootSectorImage(512, 2880, 18, 2, "FAT12   ", "", 20);
+    const std::string path = HandMade("limited.img", bytes);
+    std::signal(SIGXFSZ, SIG_DFL); // as at program start: the signal would end the program
+    Connect(path);
+    TDiskOp& write = target.Add(WriteOp(0, 1, 2, 4, 12)); // sectors 19-22, the last past the limit
+    TDiskOp& inside = target.Add(WriteOp(0, 0, 3, 2, 13));
+    {
+        TFileSizeLimit limit(22 * 512); // the program must live through the signal
+        Serve();
+    }
+    ASSERT_EQ(write.replies.size(), 2u);
+    EXPECT_EQ(Status(write.replies.at(1)), 0x20);
+    EXPECT_EQ(Carry(write.replies.at(1)), 1);
+    ASSERT_EQ(inside.replies.size(), 2u); // the next request is served
+    EXPECT_EQ(Status(inside.replies.at(1)), 0x00);
+    std::copy(inside.data.begin(), inside.data.end(), bytes.begin() + 2 * 512);
+    EXPECT_TRUE(ReadFileBytes(path) == bytes); // no part of the failed write, no growth
+}
+
+TEST_F(FloppyTest, WriteThatCannotGetItsStorageChangesNothing) {
+    // A full file system refuses the blocks of the write's second half. Stand-in: the file
+    // size limit, with its signal ignored as the program does, so that only the order of
+    // reserving and writing is under test.
+    std::vector<uint8_t> bytes = BootSectorImage(512, 2880, 18, 2, "FAT12   ", "", 20);
+    const std::string path = HandMade("full.img", bytes);
+    Connect(path);
+    TDiskOp& write = target.Add(WriteOp(0, 1, 1, 4, 16)); // sectors 18-21 of a 20-sector file
+    {
+        TFileSizeLimit limit(21 * 512);
+        TSignalIgnored ignored(SIGXFSZ);
+        Serve();
+    }
+    ASSERT_EQ(write.replies.size(), 2u);
+    EXPECT_EQ(Status(write.replies.at(1)), 0x20);
+    EXPECT_EQ(Carry(write.replies.at(1)), 1);
+    EXPECT_TRUE(ReadFileBytes(path) == bytes);
+}
+
+TEST_F(FloppyTest, ImageDeletedOrReplacedWhileAttachedRefusesWritesButServesReads) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "deleted");
+        const std::string path = FatImage(1440);
+        const std::vector<uint8_t> before = ReadFileBytes(path);
+        rig.screen.ClearScreen();
+        Connect(path);
+        const std::string moved = path + ".moved";
+        if (replace) {
+            ASSERT_EQ(rename(path.c_str(), moved.c_str()), 0);
+            WriteFileBytes(path, before); // the user put a copy in its place
+        } else {
+            ASSERT_EQ(unlink(path.c_str()), 0);
+        }
+        TDiskOp& write = target.Add(WriteOp(0, 0, 2, 2, 17));
+        TDiskOp& read = target.Add(ReadOp(0, 0, 1, 3));
+        TDiskOp& again = target.Add(WriteOp(0, 1, 2, 1, 18));
+        Serve();
+        ASSERT_EQ(write.replies.size(), 2u);
+        EXPECT_EQ(Status(write.replies.at(1)), 0x20);
+        EXPECT_EQ(Carry(write.replies.at(1)), 1);
+        EXPECT_EQ(read.read_data, std::vector<uint8_t>(before.begin(), before.begin() + 3 * 512));
+        ASSERT_EQ(again.replies.size(), 2u);
+        EXPECT_EQ(Status(again.replies.at(1)), 0x20);
+        const std::string screen = ScreenText(rig.screen);
+        const std::string notice = "Image file was deleted or replaced, writes are refused";
+        EXPECT_THAT(screen, HasSubstr(notice + ": " + path));
+        EXPECT_EQ(screen.find(notice), screen.rfind(notice)); // one line, not one per write
+        Disconnect();
+        if (replace) {
+            EXPECT_TRUE(ReadFileBytes(path) == before);
+            EXPECT_TRUE(ReadFileBytes(moved) == before);
+        }
+    }
+}
+
+TEST_F(FloppyTest, RequestsOffTheDiskAnswer04AndNeverReachTheFile) {
+    const std::string path = FatImage(1440); // 2880 sectors, 18 per track, 2 heads
+    std::vector<uint8_t> expected = ReadFileBytes(path);
+    ASSERT_EQ(expected.size(), 1474560u);
+    Connect(path);
+    const std::vector<TDiskOp> off_disk = {
+        WriteOp(0, 0, 19, 1, 20),                                // would land on head 1, sector 1
+        WriteOp(255, 255, 18, 1, 21),                            // would grow the file to 7 MB
+        WriteOp(0, 2, 1, 1, 22),      WriteOp(79, 1, 18, 2, 23), // runs past the last sector
+        ReadOp(0, 0, 19, 1),          ReadOp(0, 2, 1, 1),
+        ReadOp(80, 0, 1, 1),          ReadOp(79, 1, 17, 3),
+    };
+    std::vector<TDiskOp*> refused;
+    for (const TDiskOp& op : off_disk)
+        refused.push_back(&target.Add(op));
+    TDiskOp& across_heads = target.Add(ReadOp(0, 0, 17, 4)); // head 0 sectors 17-18, head 1 1-2
+    TDiskOp& last_sectors = target.Add(WriteOp(79, 1, 17, 2, 24));
     Serve();
-    ASSERT_EQ(write.writes.size(), 5u);
-    EXPECT_EQ(Status(write.writes.at(4)), 0x20);
-    EXPECT_EQ(Carry(write.writes.at(4)), 1);
+    for (size_t i = 0; i < refused.size(); ++i) {
+        SCOPED_TRACE("request " + std::to_string(i));
+        const TDiskOp& op = *refused[i];
+        ASSERT_FALSE(op.replies.empty());
+        EXPECT_EQ(Status(op.replies.back()), 0x04);
+        EXPECT_EQ(Carry(op.replies.back()), 1);
+        EXPECT_TRUE(op.read_data.empty());
+    }
+    EXPECT_EQ(across_heads.read_data, FileSlice(path, 16 * 512, 4 * 512));
+    ASSERT_EQ(last_sectors.replies.size(), 2u);
+    EXPECT_EQ(Status(last_sectors.replies.at(1)), 0x00);
+    std::copy(last_sectors.data.begin(), last_sectors.data.end(), expected.end() - 2 * 512);
+    EXPECT_TRUE(ReadFileBytes(path) == expected);
+}
+
+TEST_F(FloppyTest, PathThatIsNotValidUtf8IsAttachedByItsBytes) {
+    const std::string path = FatImage(1440);
+    const std::string odd = dir.Path("disk-\xff\xfe\xe9.img");
+    ASSERT_EQ(rename(path.c_str(), odd.c_str()), 0);
+    Connect(odd);
+    EXPECT_TRUE(service.ImageAttached());
+    EXPECT_EQ(service.Image().Geometry().sectors_per_track, 18u);
+    TDiskOp& write = target.Add(WriteOp(2, 1, 5, 1, 25));
+    Serve();
+    ASSERT_EQ(write.replies.size(), 2u);
+    EXPECT_EQ(Status(write.replies.at(1)), 0x00);
+    EXPECT_EQ(FileSlice(odd, (2 * 36 + 18 + 4) * 512, 512), write.data);
 }
 
 TEST_F(FloppyTest, WriteProtectedImageIsServedReadOnly) {

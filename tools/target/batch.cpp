@@ -154,6 +154,42 @@ TBatchReport RunReadAll(TTargetEngine& engine, const TBatchOptions& options) {
     return report;
 }
 
+namespace {
+
+// Requests that name no sector of the disk: each must be refused with status 04, and none may
+// move data. False, with the report's result set, otherwise.
+bool OffDiskRefused(TTargetEngine& engine, const TBootInfo& geo, TBatchReport& report) {
+    const uint8_t spt = uint8_t(geo.sectors_per_track), heads = uint8_t(geo.heads);
+    const uint32_t last_track = (geo.total_sectors - 1) / geo.sectors_per_track;
+    const TChs last = ChsOfLba(last_track * geo.sectors_per_track, uint16_t(spt), geo.heads);
+    struct TProbe {
+        TChs chs;
+        uint8_t count;
+    };
+    const TProbe probes[] = {
+        {{0, 0, uint8_t(spt + 1)}, 1},        // sector past the track
+        {{0, heads, 1}, 1},                   // head past the heads
+        {{255, 255, spt}, 1},                 // far past the end
+        {{last.cylinder, last.head, spt}, 2}, // runs past the end
+    };
+    std::vector<uint8_t> data(2 * kSectorBytes, 0xE5);
+    for (const TProbe& p : probes) {
+        for (const bool write : {true, false}) {
+            const TXferResult r = write ? engine.Write(p.chs, p.count, data.data())
+                                        : engine.Read(p.chs, p.count, data.data());
+            if (r.status == TXferStatus::xsDiskError && r.reply.regs.Ah() == 0x04) continue;
+            report.result =
+                r.status == TXferStatus::xsOk ? "off-disk-accepted" : FailureResult(engine, r);
+            report.detail = std::string(write ? "off-disk write: " : "off-disk read: ") +
+                            XferStatusName(r.status);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options) {
     TBatchReport report;
     report.mode = "write-random";
@@ -179,6 +215,12 @@ TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options)
         report.detail = "the model is not a copy of the console's image";
         ::close(model_fd);
         engine.ReleaseKeys();
+        return report;
+    }
+
+    if (options.off_disk && !OffDiskRefused(engine, geo, report)) {
+        ::close(model_fd);
+        if (engine.Line().IsOpen()) engine.ReleaseKeys();
         return report;
     }
 

@@ -19,6 +19,7 @@ struct TBatchOptions {
     uint32_t seed = 1;       // write-random: places, lengths and contents of the writes
     std::string model_path;  // write-random: what the console acknowledged, kept up to date
     bool readback = true;    // write-random: read the whole image back and compare at the end
+    bool off_disk = false;   // write-random: first send requests off the disk, expecting 04
     bool wait_connect = false;
     int connect_limit_ms = 60'000;
 };
@@ -26,7 +27,8 @@ struct TBatchOptions {
 struct TBatchReport {
     std::string mode;
     std::string result = "ok"; // ok, mismatch, model-differs, no-console, no-image,
-                               // bad-geometry, disk-error, gave-up, hangup, time-limit, file-error
+                               // bad-geometry, disk-error, gave-up, hangup, time-limit, file-error,
+                               // off-disk-accepted
     std::string detail;        // one phrase for a person, without spaces replaced
     uint64_t sectors = 0;      // sectors read (read-all) or written and acknowledged
     uint64_t mismatches = 0;   // sectors that differ

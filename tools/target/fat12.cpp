@@ -15,10 +15,6 @@ std::string Field(const uint8_t* p, size_t n) {
     return s;
 }
 
-uint32_t Get32(const uint8_t* p) {
-    return Get16(p) | (uint32_t(Get16(p + 2)) << 16);
-}
-
 } // namespace
 
 uint32_t TBootInfo::Clusters() const {

@@ -18,6 +18,8 @@ const char* const kUsage =
     "  --write-random N --seed S --model FILE [--no-readback]\n"
     "                         N random writes; FILE starts as a copy of the served image\n"
     "                         and receives every write the console acknowledged\n"
+    "  --off-disk             write-random: first send reads and writes off the disk\n"
+    "                         (sector, head, end past the disk); each must get status 04\n"
     "  --status               ask the status query once: result=image or no-image\n"
     "  --wait-connect         batch: send ESC S every 200 ms until the console answers\n"
     "  --time-limit SEC       give up after SEC seconds (batch default 600)\n"
@@ -102,6 +104,8 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& o, std::string& e
             model_given = true;
         } else if (a == "--no-readback") {
             o.batch.readback = false;
+        } else if (a == "--off-disk") {
+            o.batch.off_disk = true;
         } else if (a == "--status") {
             o.run = TOptions::TRun::rnStatus;
         } else if (a == "--print-events") {
