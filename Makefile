@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo bench asan-test clean
+.PHONY: deps build test run demo bench asan-test clean windows win-test win-deps
 
 deps:
 	@scripts/install-deps
@@ -43,5 +43,19 @@ demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
 
+# The Windows program and its unit tests, cross-built with mingw-w64 into build-win.
+win-deps:
+	@scripts/install-deps --windows
+
+build-win/CMakeCache.txt:
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
+
+windows: win-deps build-win/CMakeCache.txt
+	cmake --build build-win -j $(JOBS)
+
+# The cross-built unit tests under wine, each bounded in time (see scripts/win-test).
+win-test: windows
+	scripts/win-test
+
 clean:
-	rm -rf build build-asan build-release
+	rm -rf build build-asan build-release build-win
