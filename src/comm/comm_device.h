@@ -7,7 +7,7 @@
 // error number (0 on success) and never raise.
 #pragma once
 
-#include "comm.h"
+#include "comm_types.h"
 
 #include <cstdint>
 #include <memory>

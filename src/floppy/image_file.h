@@ -1,9 +1,11 @@
 // The image file as the floppy service uses it: one open file, addressed by byte offset.
 //
 // Window thread only. Nothing throws: every call reports failure through its result, and
-// LastError() keeps the platform's error number of the last failure. System calls interrupted
-// by a signal are retried. The file is opened non-blocking so that an odd pick (a FIFO, a
-// device) can never hang the window thread; such files fail their reads instead.
+// LastError() keeps the platform's error number of the last failure (errno; GetLastError on
+// Windows). On POSIX, system calls interrupted by a signal are retried, and the file is opened
+// non-blocking so that an odd pick (a FIFO, a device) can never hang the window thread; such
+// files fail their reads instead. On Windows the path is UTF-8 and is opened as a wide path,
+// so that any file name works; reads and writes are positioned (image_file_win32.cpp).
 #pragma once
 
 #include <cstddef>
@@ -38,7 +40,9 @@ class TImageFile {
     int LastError() const { return error_; }
 
   private:
-    int fd_ = -1;
+    int fd_ = -1;              // POSIX: the descriptor
+    void* handle_ = nullptr;   // Windows: the file's HANDLE
+    int64_t position_ = 0;     // Windows: where the next Read or Write starts
     TOpenMode mode_ = omClosed;
     int error_ = 0;
 };

@@ -2,13 +2,10 @@
 #pragma once
 
 #include "comm.h"
+#include "test_poster.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -38,25 +35,3 @@ struct TPty {
 // BOTHER rather than a standard code.
 uint32_t LineSpeed(int fd);
 bool LineSpeedIsOther(int fd);
-
-// The test's main thread: hand-offs are queued here and run by Pump on the calling thread.
-class TTestPoster : public TMainThreadPoster {
-  public:
-    void Post(std::function<void()> call) override;
-    // Runs queued calls until `done` holds or the time-out passes; returns done().
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
-    // Runs queued calls until the time-out passes (a quiet period).
-    void PumpFor(std::chrono::milliseconds period);
-    // Waits, without running anything, until a call is queued.
-    bool WaitQueued(std::chrono::milliseconds timeout = 5s);
-    size_t RunQueued();
-    size_t Queued();
-
-  private:
-    std::mutex lock_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> calls_;
-};
-
-std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 0);
-double Seconds(std::chrono::steady_clock::duration d);

@@ -180,12 +180,6 @@ void TDiskTarget::OnWrite(const uint8_t* b, size_t n) {
     }
 }
 
-TTempDir::TTempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/quorvik-XXXXXX";
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-}
-
 TTempDir::~TTempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
@@ -208,16 +202,6 @@ std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
     for (auto& b : out)
         b = static_cast<uint8_t>(gen());
     return out;
-}
-
-bool MakeFatImage(const std::string& path, int kib, size_t file_bytes) {
-    const std::string data = path + ".bin";
-    WriteFileBytes(data, RandomBytes(file_bytes, static_cast<uint32_t>(kib)));
-    const std::string mkfs =
-        "mkfs.fat -C -f 2 -F 12 -n TEST '" + path + "' " + std::to_string(kib) + " >/dev/null 2>&1";
-    const std::string copy =
-        "MTOOLS_SKIP_CHECK=1 mcopy -i '" + path + "' '" + data + "' ::DATA.BIN >/dev/null 2>&1";
-    return std::system(mkfs.c_str()) == 0 && std::system(copy.c_str()) == 0;
 }
 
 std::vector<uint8_t> BootSectorImage(uint16_t bytes_per_sector, uint16_t total_sectors,

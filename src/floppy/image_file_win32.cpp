@@ -1,0 +1,136 @@
+// The image file on Windows: a wide path, positioned reads and writes (each ReadFile and
+// WriteFile carries its file offset), FlushFileBuffers for Sync.
+#include "image_file.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// Writing is refused, but reading may still be allowed.
+bool WriteRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
+           error == ERROR_SHARING_VIOLATION;
+}
+
+// The UTF-8 path as UTF-16; false for bytes that are not UTF-8.
+bool WidePath(const char* path, std::wstring* wide) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+    if (n <= 0) return false;
+    wide->assign(static_cast<size_t>(n), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide->data(), n) != n)
+        return false;
+    wide->resize(static_cast<size_t>(n - 1)); // without the terminator
+    return true;
+}
+
+HANDLE OpenWide(const std::wstring& path, DWORD access) {
+    // Others may read and write it too, as on POSIX.
+    return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+OVERLAPPED At(int64_t offset) {
+    OVERLAPPED o{};
+    o.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset) & 0xFFFFFFFFu);
+    o.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    return o;
+}
+
+constexpr DWORD kChunk = 1u << 30; // one call moves at most this much
+
+} // namespace
+
+TOpenMode TImageFile::Open(const char* path) {
+    Close();
+    std::wstring wide;
+    if (!path || !WidePath(path, &wide)) {
+        error_ = ERROR_NO_UNICODE_TRANSLATION;
+        return omClosed;
+    }
+    TOpenMode mode = omReadWrite;
+    HANDLE h = OpenWide(wide, GENERIC_READ | GENERIC_WRITE);
+    if (h == INVALID_HANDLE_VALUE && WriteRefused(::GetLastError())) {
+        mode = omReadOnly;
+        h = OpenWide(wide, GENERIC_READ);
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        error_ = static_cast<int>(::GetLastError());
+        return omClosed;
+    }
+    handle_ = h;
+    position_ = 0;
+    mode_ = mode;
+    return mode_;
+}
+
+void TImageFile::Close() {
+    if (handle_) ::CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+    position_ = 0;
+    mode_ = omClosed;
+}
+
+bool TImageFile::Seek(int64_t offset) {
+    if (!handle_) {
+        error_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (offset < 0) {
+        error_ = ERROR_NEGATIVE_SEEK;
+        return false;
+    }
+    position_ = offset;
+    return true;
+}
+
+long TImageFile::Read(void* buffer, size_t count) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < count) {
+        const DWORD ask = static_cast<DWORD>(count - got < kChunk ? count - got : kChunk);
+        OVERLAPPED at = At(position_);
+        DWORD n = 0;
+        if (!::ReadFile(static_cast<HANDLE>(handle_), out + got, ask, &n, &at)) {
+            const DWORD e = ::GetLastError();
+            if (e == ERROR_HANDLE_EOF) break;
+            error_ = static_cast<int>(e);
+            return -1;
+        }
+        if (n == 0) break; // end of the file
+        got += n;
+        position_ += n;
+    }
+    return static_cast<long>(got);
+}
+
+bool TImageFile::Write(const void* buffer, size_t count) {
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const DWORD give = static_cast<DWORD>(count - done < kChunk ? count - done : kChunk);
+        OVERLAPPED at = At(position_);
+        DWORD n = 0;
+        if (!::WriteFile(static_cast<HANDLE>(handle_), in + done, give, &n, &at)) {
+            error_ = static_cast<int>(::GetLastError());
+            return false;
+        }
+        if (n == 0) { // no progress and no error: treat as a full device
+            error_ = ERROR_DISK_FULL;
+            return false;
+        }
+        done += n;
+        position_ += n;
+    }
+    return true;
+}
+
+bool TImageFile::Sync() {
+    if (mode_ == omReadOnly) return true; // nothing can have been written
+    if (::FlushFileBuffers(static_cast<HANDLE>(handle_))) return true;
+    const DWORD e = ::GetLastError();
+    if (e == ERROR_INVALID_FUNCTION) return true; // this kind of file has nothing to flush
+    error_ = static_cast<int>(e);
+    return false;
+}
