@@ -45,6 +45,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     HWND Panel() const { return panel_; }
     HWND Control(TControlId id) const { return controls_[id]; }
     HWND RadioItem(int item) const { return radio_items_[item]; }
+    HWND Tooltips() const { return tooltips_; }
     // The console font's face as GDI chose it ("Terminal", or the fallback's).
     const std::wstring& ConsoleFontFace() const { return console_face_; }
     // One pixel of the off-screen image, 0xRRGGBB.
