@@ -1,5 +1,6 @@
-// The main window, offscreen: panel states across a real pty connection, the status label,
-// drawing of cells, stretching, the cursor bar and the refresh button.
+// The Qt view of the main window, offscreen: its widgets follow the form across a real pty
+// connection, cells are drawn in their colours, resizing stretches, keys reach the form.
+// The window's decisions themselves are tested without a window in console_form_test.
 #include "window_rig.h"
 
 #include "floppy_service.h"
@@ -127,17 +128,6 @@ TEST_F(WindowTest, TheByteCountKeepsGrowingAcrossConnections) {
     EXPECT_EQ(Status(), "8");
 }
 
-TEST_F(WindowTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle) {
-    setenv("QUORVIK_COM2", "/nonexistent/quorvik-test-device", 1);
-    window->COMGroupItems[1]->setChecked(true);
-    const std::string before = window->Screen().RowText(0);
-    window->OpenComClick();
-    EXPECT_EQ(boxes, std::vector<std::string>{"Error Opening COM"});
-    EXPECT_TRUE(Idle());
-    EXPECT_EQ(Status(), "Symb = 2");
-    EXPECT_EQ(window->Screen().RowText(0), before); // no banner: nothing was written
-}
-
 TEST_F(WindowTest, ASlowBurstShowsTimeout) {
     TPtyTarget target;
     TStepper steps;
@@ -151,24 +141,6 @@ TEST_F(WindowTest, ASlowBurstShowsTimeout) {
               })
         .Then("Timeout!", [&] { return Status() == "Timeout!"; }, [&] { window->CloseComClick(); });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
-}
-
-TEST_F(WindowTest, RefreshButtonSendsTwelveUnlessTheKeysAreHeld) {
-    TPtyTarget target;
-    TStepper steps;
-    steps.Do("R", [&] { window->Rscr->click(); })
-        .Then("12 sent", [&] { return target.Received() == "\x12"; },
-              [&] { target.Send("\x1bS"); })
-        .Then("key hold", [&] { return window->Link().key_hold; },
-              [&] {
-                  window->Rscr->click();
-                  target.Send("\x1bQ");
-              })
-        .Then("hold released", [&] { return !window->Link().key_hold; },
-              [&] { window->CloseComClick(); });
-    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
-    // The status answer (AA: no image) and one refresh request; none while held.
-    EXPECT_EQ(target.Received(), std::string("\x12\xAA", 2));
 }
 
 TEST_F(WindowTest, ClosingTheWindowWhileConnectedDisconnectsFirst) {
@@ -202,16 +174,6 @@ TEST_F(WindowTest, CellsAreDrawnInTheColoursOfTheirAttribute) {
     EXPECT_GT(grey, 10);
 }
 
-TEST_F(WindowTest, ARefreshDrawsOnlyTheCellsThatChanged) {
-    window->ScreenRefresh();
-    const long before = window->CellsDrawn();
-    window->Screen().CharOut(0x1E, 40, 12, 'x');
-    window->ScreenRefresh();
-    EXPECT_EQ(window->CellsDrawn() - before, 1);
-    window->repaint(); // a paint with nothing changed copies the image, draws no cell
-    EXPECT_EQ(window->CellsDrawn() - before, 1);
-}
-
 TEST_F(WindowTest, AnotherSizeStretchesAndTheNaturalSizeDrawsUnscaled) {
     const TRenderer& r = window->Renderer();
     const QSize natural = window->size();
@@ -230,23 +192,6 @@ TEST_F(WindowTest, AnotherSizeStretchesAndTheNaturalSizeDrawsUnscaled) {
     EXPECT_EQ(window->Marker->width(), r.CellWidth());
 }
 
-TEST_F(WindowTest, TheCursorBarJumpsToAMovedCursorThenBlinksEveryFourTicks) {
-    const TRenderer& r = window->Renderer();
-    window->ScreenRefresh(); // draws the cleared screen
-    Ticks(0);
-    window->Screen().SetCursor(10, 5);
-    // The first blink step comes after the countdown of 5 idle refreshes (one spent above).
-    for (int i = 0; i < 5 && window->Marker->x() != 10 * r.CellWidth(); ++i) window->ScreenRefresh();
-    EXPECT_EQ(window->Marker->pos(), QPoint(10 * r.CellWidth(), 6 * r.CellHeight() + 41 - 2));
-    const bool shown = window->Marker->isVisible();
-    for (int i = 0; i < 3; ++i) window->ScreenRefresh();
-    EXPECT_EQ(window->Marker->isVisible(), shown);
-    window->ScreenRefresh(); // the fourth idle tick flips it
-    EXPECT_NE(window->Marker->isVisible(), shown);
-    for (int i = 0; i < 4; ++i) window->ScreenRefresh();
-    EXPECT_EQ(window->Marker->isVisible(), shown);
-}
-
 TEST_F(WindowTest, AfterClearScreenTheNextBlinkShowsTheBar) {
     window->ScreenRefresh();
     for (int i = 0; i < 20; ++i) window->ScreenRefresh();
@@ -258,14 +203,6 @@ TEST_F(WindowTest, AfterClearScreenTheNextBlinkShowsTheBar) {
         seen = window->Marker->isVisible();
     }
     EXPECT_TRUE(seen);
-}
-
-TEST_F(WindowTest, CancellingTheFloppyDialogLeavesTheBoxUncheckedAndAttachesNothing) {
-    window->file_dialog_hook = [] { return QString(); };
-    window->EnaFloppy->click();
-    EXPECT_FALSE(window->EnaFloppy->isChecked());
-    EXPECT_EQ(window->windowTitle().toStdString(), "Quorvik V1.00 for Windows");
-    EXPECT_EQ(StatusAnswer(), "\xAA");
 }
 
 TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
@@ -317,26 +254,4 @@ TEST_F(WindowTest, DelAppearsWhileCtrlAndAltAreHeldAndSendsTheRebootCode) {
         .Then("Del hidden", [&] { return !window->ButtonDel->isVisible(); },
               [&] { window->CloseComClick(); });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
-}
-
-TEST_F(WindowTest, ConnectRightAfterDisconnectStartsAfterThePreviousCycleHasReturned) {
-    TPtyTarget target;
-    int depth_after_reconnect = -1;
-    TStepper steps;
-    steps.Do("disconnect and connect at once",
-             [&] {
-                 window->CloseComClick();
-                 window->Connect->click(); // the old main cycle is still on the stack here
-             })
-        .Then("connected again", [&] { return window->Disconnect->isEnabled(); },
-              [&] {
-                  depth_after_reconnect = window->MainCycleDepth();
-                  target.Send("\x1bS");
-              })
-        .Then("the new connection answers", [&] { return target.Received() == "\xAA"; },
-              [&] { window->CloseComClick(); });
-    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
-    EXPECT_EQ(depth_after_reconnect, 1);
-    EXPECT_TRUE(Idle());
-    EXPECT_EQ(window->MainCycleDepth(), 0);
 }

@@ -35,6 +35,34 @@ QFont ControlFont(const TControlSpec& spec) {
 
 QString ColourName(uint32_t rgb) { return QColor::fromRgb(rgb).name(); }
 
+// The panel has the window system's standard face and text colours (set role by role, so
+// that nothing is inherited from the window's black console background). Greyed captions of
+// disabled controls stay readable: their text is taken most of the way towards the normal
+// text colour rather than the style's faint grey.
+QPalette PanelPalette() {
+    const QPalette system = QApplication::palette();
+    QPalette p;
+    for (int g = 0; g < QPalette::NColorGroups; ++g) {
+        const auto group = static_cast<QPalette::ColorGroup>(g);
+        for (int r = 0; r < QPalette::NColorRoles; ++r) {
+            const auto role = static_cast<QPalette::ColorRole>(r);
+            p.setBrush(group, role, system.brush(group, role));
+        }
+    }
+    const QColor face = system.color(QPalette::Active, QPalette::Window);
+    const QColor text = system.color(QPalette::Active, QPalette::WindowText);
+    auto towards_text = [&](double share) {
+        return QColor::fromRgbF(
+            static_cast<float>(face.redF() + (text.redF() - face.redF()) * share),
+            static_cast<float>(face.greenF() + (text.greenF() - face.greenF()) * share),
+            static_cast<float>(face.blueF() + (text.blueF() - face.blueF()) * share));
+    };
+    const QColor greyed = towards_text(0.65);
+    for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        p.setColor(QPalette::Disabled, role, greyed);
+    return p;
+}
+
 } // namespace
 
 TConDos::TConDos(QWidget* parent) : QWidget(parent) {
@@ -51,7 +79,7 @@ TConDos::TConDos(QWidget* parent) : QWidget(parent) {
     Panel = new QWidget(this);
     Panel->setObjectName(QStringLiteral("Panel"));
     Panel->setAutoFillBackground(true);
-    Panel->setPalette(QApplication::palette());
+    Panel->setPalette(PanelPalette());
     Panel->setGeometry(0, 0, width(), kPanelHeight);
 
     form_ = std::make_unique<TConsoleForm>(static_cast<TFormView&>(*this));

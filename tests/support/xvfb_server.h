@@ -1,0 +1,23 @@
+// An Xvfb server of a test program, on a display it picks itself (POSIX only).
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+// The full path of `program` on PATH, or "" where it is not installed.
+std::string FindOnPath(const char* program);
+
+// An Xvfb server of this test program, on a display it picks itself (-displayfd), stopped
+// at destruction.
+class TXvfb {
+  public:
+    // Returns an empty string on success, else why the server is not there.
+    std::string Start();
+    const std::string& Display() const { return display_; }
+    ~TXvfb();
+
+  private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
