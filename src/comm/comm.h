@@ -90,6 +90,25 @@
 //  - Purge (main, and the event thread as it ends): PURGE_RXCLEAR is TCIFLUSH, PURGE_TXCLEAR
 //    TCOFLUSH; the ABORT flags have nothing to abort (no transfer outlives its call).
 //  - GetModemState (main): TIOCMGET; CTS, DSR, RI, DCD.
+//
+// How the component sits on Win32 (comm_win32.cpp); the same failures, with GetLastError's
+// number:
+//  - Device name: CreateFileA (read/write, no sharing, overlapped) on the name as given when it
+//    starts with "\\", else on "\\.\" + name, so that COM10 and above open. A name that
+//    cannot be opened, or that GetFileType does not report as a character device, leaves the
+//    port closed. The control block and the time-outs are saved at open and restored at close.
+//  - Control block: GetCommState, the settings (comm_win32_dcb.h: paOdd is ODDPARITY, paEven
+//    EVENPARITY; each flow control sets its own handshake fields), SetCommState; queues with
+//    SetupComm.
+//  - Time-outs: a read returns at once with what is queued, else waits up to 1000 ms for the
+//    first byte (interval MAXDWORD, constant 1000). A write may take 1000 ms plus a per-byte
+//    time of twice the byte's time on the line at the speed in force (set again with every
+//    settings change): 1 ms a byte at 115200, 219 ms at 110.
+//  - Read, Write: ReadFile/WriteFile on their own OVERLAPPED records, completed with
+//    GetOverlappedResult waiting (no busy polling).
+//  - Events: WaitCommEvent on a third record, waited for together with a cancel event; Close
+//    sets the cancel event, ends the pending wait with an empty mask and joins the thread. A
+//    wait that fails at once is retried after 50 ms, not in a busy loop.
 #pragma once
 
 #include "comm_types.h"

@@ -2,12 +2,51 @@
 // event wait each have their own OVERLAPPED record, so that all three may be outstanding at
 // once; the event wait also waits on a cancel event that CancelWait sets.
 #include "comm_device.h"
+#include "comm_win32_dcb.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+
+void DcbCompose(const TLineSettings& s, DCB* control) {
+    DCB& dcb = *control;
+    dcb.BaudRate = static_cast<DWORD>(s.bits_per_second);
+    dcb.fBinary = TRUE; // Windows supports nothing else
+    static constexpr BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+    dcb.Parity = s.parity <= paSpace ? kParity[s.parity] : NOPARITY;
+    static constexpr BYTE kStop[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+    dcb.StopBits = s.stop_bits <= sb20 ? kStop[s.stop_bits] : ONESTOPBIT;
+    dcb.ByteSize = static_cast<BYTE>(4 + (s.data_bits <= da8 ? s.data_bits : da8));
+    dcb.XonChar = static_cast<char>(s.xon);
+    dcb.XoffChar = static_cast<char>(s.xoff);
+    dcb.ErrorChar = static_cast<char>(s.error_char);
+    dcb.EofChar = static_cast<char>(s.eof_char);
+    dcb.EvtChar = static_cast<char>(s.evt_char);
+    dcb.XonLim = 1024;
+    dcb.XoffLim = 1024;
+    dcb.fParity = s.options.Contains(coParityCheck);
+    dcb.fDsrSensitivity = s.options.Contains(coDsrSensitivity);
+    dcb.fTXContinueOnXoff = s.options.Contains(coIgnoreXOff);
+    dcb.fErrorChar = s.options.Contains(coErrorChar);
+    dcb.fNull = s.options.Contains(coNullStrip);
+    if (s.flow != fcDefault) {
+        // One handshake at a time; the lines not used for it are held up, so that a peer
+        // that waits for them may send.
+        dcb.fOutxCtsFlow = s.flow == fcCTS;
+        dcb.fRtsControl = s.flow == fcCTS ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+        dcb.fOutxDsrFlow = s.flow == fcDTR;
+        dcb.fDtrControl = s.flow == fcDTR ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_ENABLE;
+        dcb.fOutX = s.flow == fcSoftware;
+        dcb.fInX = s.flow == fcSoftware;
+    }
+}
+
+uint32_t WriteTimeoutPerByteMs(uint32_t bits_per_second) {
+    const uint32_t bps = std::max<uint32_t>(bits_per_second, 1);
+    return (2 * 12000 + bps - 1) / bps;
+}
 
 namespace {
 
@@ -22,14 +61,6 @@ int LastError() {
     return static_cast<int>(::GetLastError());
 }
 
-// Write time-out in milliseconds per byte: twice the time a byte takes on the line at 12 bits
-// (start, 8 data, parity, two stop bits), rounded up; 219 at 110 bit/s, 1 from 24000 bit/s up.
-// With the constant of one second a 517-byte frame has 114 s at 110 bit/s, 1.5 s at 115200.
-DWORD WriteMultiplier(uint32_t bits_per_second) {
-    const uint32_t bps = std::max<uint32_t>(bits_per_second, 1);
-    return static_cast<DWORD>((2 * 12000 + bps - 1) / bps);
-}
-constexpr DWORD kWriteConstantMs = 1000;
 constexpr DWORD kReadConstantMs = 1000;
 
 // A manual-reset event, not signalled; nullptr when the system has none left.
@@ -133,8 +164,8 @@ int TWin32CommDevice::SetTimeouts() {
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = kReadConstantMs;
-    t.WriteTotalTimeoutMultiplier = WriteMultiplier(bits_per_second_);
-    t.WriteTotalTimeoutConstant = kWriteConstantMs;
+    t.WriteTotalTimeoutMultiplier = WriteTimeoutPerByteMs(bits_per_second_);
+    t.WriteTotalTimeoutConstant = kWriteTimeoutConstantMs;
     return ::SetCommTimeouts(handle_, &t) ? 0 : LastError();
 }
 
@@ -146,36 +177,8 @@ int TWin32CommDevice::ApplySettings(const TLineSettings& s) {
     if (s.bits_per_second <= 0 || s.bits_per_second > UINT32_MAX) return ERROR_INVALID_PARAMETER;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    ::GetCommState(handle_, &dcb); // fields not set below keep the driver's values
-    dcb.BaudRate = static_cast<DWORD>(s.bits_per_second);
-    dcb.fBinary = TRUE; // Windows supports nothing else
-    static constexpr BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
-    dcb.Parity = s.parity <= paSpace ? kParity[s.parity] : NOPARITY;
-    static constexpr BYTE kStop[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
-    dcb.StopBits = s.stop_bits <= sb20 ? kStop[s.stop_bits] : ONESTOPBIT;
-    dcb.ByteSize = static_cast<BYTE>(4 + (s.data_bits <= da8 ? s.data_bits : da8));
-    dcb.XonChar = static_cast<char>(s.xon);
-    dcb.XoffChar = static_cast<char>(s.xoff);
-    dcb.ErrorChar = static_cast<char>(s.error_char);
-    dcb.EofChar = static_cast<char>(s.eof_char);
-    dcb.EvtChar = static_cast<char>(s.evt_char);
-    dcb.XonLim = 1024;
-    dcb.XoffLim = 1024;
-    dcb.fParity = s.options.Contains(coParityCheck);
-    dcb.fDsrSensitivity = s.options.Contains(coDsrSensitivity);
-    dcb.fTXContinueOnXoff = s.options.Contains(coIgnoreXOff);
-    dcb.fErrorChar = s.options.Contains(coErrorChar);
-    dcb.fNull = s.options.Contains(coNullStrip);
-    if (s.flow != fcDefault) {
-        // One handshake at a time; the lines not used for it are held up, so that a peer
-        // that waits for them may send.
-        dcb.fOutxCtsFlow = s.flow == fcCTS;
-        dcb.fRtsControl = s.flow == fcCTS ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-        dcb.fOutxDsrFlow = s.flow == fcDTR;
-        dcb.fDtrControl = s.flow == fcDTR ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_ENABLE;
-        dcb.fOutX = s.flow == fcSoftware;
-        dcb.fInX = s.flow == fcSoftware;
-    }
+    ::GetCommState(handle_, &dcb); // fields that DcbCompose leaves keep the driver's values
+    DcbCompose(s, &dcb);
     if (!::SetCommState(handle_, &dcb)) return LastError();
     // The write time-out follows the speed now in force.
     bits_per_second_ = static_cast<uint32_t>(s.bits_per_second);

@@ -236,7 +236,7 @@ TEST_F(ConsoleFormTest, ConnectRunsTheConnectionAndDisconnectReturnsToIdle) {
 }
 
 TEST_F(ConsoleFormTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle) {
-    setenv("QUORVIK_COM2", "/nonexistent/quorvik-test-device", 1);
+    MapCom2ToNoDevice();
     view.selected_item = 1;
     const std::string before = form.Screen().RowText(0);
     form.OpenComClick();

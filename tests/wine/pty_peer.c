@@ -138,6 +138,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         char name[256];
         if (openpty(&masters[i], &slaves[i], name, NULL, NULL) != 0) return 1;
+        struct termios t;
+        tcgetattr(masters[i], &t);
+        cfmakeraw(&t);
+        tcsetattr(masters[i], TCSANOW, &t);
         fcntl(masters[i], F_SETFL, fcntl(masters[i], F_GETFL) | O_NONBLOCK);
         printf("pty %d %s\n", i, name);
     }

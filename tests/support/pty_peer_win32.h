@@ -3,12 +3,12 @@
 // port in QUORVIK_PTY_PEER_PORT; the test talks to the peer over that connection.
 #pragma once
 
-#include "test_poster.h"
-
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 // The names as scripts/win-test maps them.
 constexpr const char* kPortA = "COM1";    // pseudo-terminal 0

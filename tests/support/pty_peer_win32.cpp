@@ -1,4 +1,4 @@
-#include "comm_win32_rig.h"
+#include "pty_peer_win32.h"
 
 #include <gtest/gtest.h>
 
