@@ -582,11 +582,13 @@ std::string TWin32Window::OpenFileDialog(const TFileDialogSpec& spec) {
 // ---- Timers and the event loop ----
 
 void TWin32Window::StartTimer(int interval_ms) {
+    if (!window_) return; // closed: a timer of no window would be the thread's
     SetTimer(window_, kTimer1, static_cast<UINT>(interval_ms), nullptr);
 }
 
 void TWin32Window::StartRefreshTimer(int delay_ms) {
     // The same timer again replaces a pending request.
+    if (!window_) return;
     SetTimer(window_, kRefreshTimer, static_cast<UINT>(delay_ms < 0 ? 0 : delay_ms), nullptr);
 }
 
