@@ -79,7 +79,26 @@ void TConsoleForm::ShowStatus(const char* text) {
 }
 
 void TConsoleForm::ProcessPendingEvents() { view_.ProcessPendingEvents(); }
-void TConsoleForm::WaitForEvents() { view_.WaitForEvents(); }
+
+// The main cycle waits here once it has applied what arrived and the receive queue is empty:
+// the moment to show the new screen, rather than at the next tick of the 100 ms timer.
+void TConsoleForm::WaitForEvents() {
+    if (screen_.changed) RefreshSoon();
+    view_.WaitForEvents();
+}
+
+void TConsoleForm::RefreshSoon() {
+    const auto since = std::chrono::steady_clock::now() - last_refresh_;
+    if (since >= kRefreshInterval) {
+        ScreenRefresh();
+    } else if (!refresh_pending_) {
+        // At most one refresh a frame: a flood of small bursts costs one redraw per frame.
+        refresh_pending_ = true;
+        const auto rest =
+            std::chrono::ceil<std::chrono::milliseconds>(kRefreshInterval - since).count();
+        view_.StartRefreshTimer(static_cast<int>(rest));
+    }
+}
 
 void TConsoleForm::SetConnectedState(bool connected) {
     connected_ = connected;
@@ -96,22 +115,25 @@ void TConsoleForm::OpenComClick() {
         return;
     }
     ShowStatus("Symb = 2");
-    bool failed = false;
+    std::string failure; // the serial component's own message
     try {
         link_.stop_request = false;
         comm_->SetDeviceName(view_.SelectedItem(ciCOMGroup) == 1 ? "COM2" : "COM1");
         comm_->Open();
-    } catch (const std::exception&) {
-        failed = true;
+    } catch (const std::exception& e) {
+        failure = e.what();
     }
-    if (failed || !comm_->Enabled()) {
+    if (!failure.empty() || !comm_->Enabled()) {
         // An Open that failed after the device was opened leaves it open; close it, so that
         // the next Connect is not refused as "already assigned".
         try {
             comm_->Close();
         } catch (const std::exception&) {
         }
-        view_.MessageBox("Error Opening COM");
+        // The first line as it always was; then which device, why, and the usual remedy.
+        view_.MessageBox("Error Opening COM\n" +
+                         (failure.empty() ? comm_->DescribeOpenFailure()
+                                          : PortLine() + "\n" + failure));
         return;
     }
     if (view_.Checked(ciEnaFloppy) && !open_dialog_file_name_.empty()) {
@@ -135,12 +157,16 @@ void TConsoleForm::CloseComClick() {
     link_.stop_request = true;
     try {
         comm_->Close();
-    } catch (const std::exception&) {
-        view_.MessageBox("Error Closing COM");
+    } catch (const std::exception& e) {
+        view_.MessageBox("Error Closing COM\n" + PortLine() + "\n" + e.what());
     }
     floppy_->CloseImage();
     floppy_->FreeTrackBuffer();
     SetConnectedState(false);
+}
+
+std::string TConsoleForm::PortLine() const {
+    return comm_->DeviceName() + " is " + comm_->DevicePath() + ".";
 }
 
 void TConsoleForm::FormClose() {
@@ -227,6 +253,7 @@ void TConsoleForm::CopyImage() {
 
 void TConsoleForm::ScreenRefresh() {
     if (screen_.changed) {
+        last_refresh_ = std::chrono::steady_clock::now();
         RefreshCells(true);
         CopyImage();
         return;
@@ -235,10 +262,9 @@ void TConsoleForm::ScreenRefresh() {
 }
 
 void TConsoleForm::RefreshTimer() {
-    if (screen_.changed) {
-        RefreshCells(true);
-        CopyImage();
-    }
+    refresh_pending_ = false;
+    // Only a change is drawn here; the cursor bar keeps the 100 ms timer's rhythm.
+    if (screen_.changed) ScreenRefresh();
 }
 
 void TConsoleForm::BlinkStep() {

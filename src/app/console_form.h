@@ -51,7 +51,7 @@ class TConsoleForm final : public TConsoleHost {
     void FormPaint();
     void FormResize();
     void ScreenRefresh();
-    // The view's one-shot refresh timer (see StartRefreshTimer).
+    // The view's one-shot refresh timer (see TFormView::StartRefreshTimer).
     void RefreshTimer();
     // The application's key hook: every key message of the main window, before the window
     // system translates or dispatches it.
@@ -89,6 +89,8 @@ class TConsoleForm final : public TConsoleHost {
     void CopyImage();
     void BlinkStep();
     TRect ConsoleArea() const;
+    void RefreshSoon();
+    std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
 
     TFormView& view_;
     std::unique_ptr<TComm> comm_;
@@ -110,6 +112,10 @@ class TConsoleForm final : public TConsoleHost {
     int tick_divider_ = 0;
     long cells_drawn_ = 0;
     long image_copies_ = 0;
+    // Screen changes are shown when the main cycle runs dry, at most once a frame.
+    static constexpr std::chrono::milliseconds kRefreshInterval{16};
+    std::chrono::steady_clock::time_point last_refresh_{};
+    bool refresh_pending_ = false;
 
     std::string open_dialog_file_name_;
     std::string status_text_;

@@ -212,6 +212,12 @@ void TThreadComm::CheckOpen() {
     if (enabled_) Raise(kAlreadyOpen, -1);
 }
 
+std::string TThreadComm::DevicePath() const { return device_->DevicePath(device_name_); }
+
+std::string TThreadComm::DescribeOpenFailure() const {
+    return device_->DescribeOpenFailure(device_name_);
+}
+
 void TThreadComm::CreateHandle() {
     enabled_ = device_->Open(device_name_);
     if (enabled_) device_->SetEventMask(kEvAll);

@@ -262,6 +262,10 @@ class TThreadComm : public TComponent {
     // Properties. "Only while closed" setters ignore a value set while open; the others
     // re-apply the line settings at once when open (and raise as UpdateDataControlBlock).
     const std::string& DeviceName() const { return device_name_; }
+    // For the user: the device DeviceName maps to, and after an Open that left the port
+    // closed, why and what usually mends it (several lines). Main thread.
+    std::string DevicePath() const;
+    std::string DescribeOpenFailure() const;
     void SetDeviceName(const std::string& name); // only while closed
     int ReadTimeout = 1000;                      // stored; nothing consults it
     int WriteTimeout = 1000;                     // stored; nothing consults it

@@ -33,6 +33,11 @@ class TCommDevice {
     virtual bool Open(const std::string& name) = 0;
     // Restores what Open changed and closes. Nothing when closed.
     virtual void Close() = 0;
+    // For the user, after Open of `name` failed: the device the name maps to, why it could not
+    // be opened, and what usually mends that; one short line each.
+    virtual std::string DescribeOpenFailure(const std::string& name) const { return name; }
+    // The device `name` maps to, for messages.
+    virtual std::string DevicePath(const std::string& name) const { return name; }
 
     virtual int SetTimeouts() = 0;
     virtual int SetupQueues(uint16_t receive, uint16_t transmit) = 0;

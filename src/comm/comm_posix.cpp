@@ -2,7 +2,9 @@
 #include "comm_device.h"
 #include "comm_posix_line.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -19,6 +21,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 #include <mutex>
 
 namespace {
@@ -75,6 +80,10 @@ class TPosixCommDevice final : public TCommDevice {
 
     bool Open(const std::string& name) override;
     void Close() override;
+    std::string DescribeOpenFailure(const std::string& name) const override;
+    std::string DevicePath(const std::string& name) const override {
+        return ResolveDeviceName(name);
+    }
     int SetTimeouts() override { return LineCheck(fd_); }
     // The kernel's tty queues have a fixed size.
     int SetupQueues(uint16_t, uint16_t) override { return 0; }
@@ -98,6 +107,7 @@ class TPosixCommDevice final : public TCommDevice {
     void CloseDescriptors();
 
     int fd_ = -1;
+    int open_error_ = 0; // why the last Open failed (errno; ENOTTY: not a terminal)
     int epoll_ = -1;
     int wake_ = -1;
     TSavedLine saved_;
@@ -124,20 +134,98 @@ class TPosixCommDevice final : public TCommDevice {
     serial_icounter_struct clear_counts_{};
 };
 
+namespace {
+
+// The serial devices of this machine, by their stable names where udev gives them.
+std::vector<std::string> SerialDevices() {
+    std::vector<std::string> found;
+    for (const char* dir : {"/dev/serial/by-id"}) {
+        if (DIR* d = ::opendir(dir)) {
+            while (const dirent* e = ::readdir(d))
+                if (e->d_name[0] != '.') found.push_back(std::string(dir) + "/" + e->d_name);
+            ::closedir(d);
+        }
+    }
+    if (!found.empty()) {
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    if (DIR* d = ::opendir("/dev")) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.rfind("ttyUSB", 0) == 0 || n.rfind("ttyACM", 0) == 0 || n.rfind("ttyAMA", 0) == 0)
+                found.push_back("/dev/" + n);
+        }
+        ::closedir(d);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+} // namespace
+
+std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name) const {
+    const std::string path = ResolveDeviceName(name);
+    if (path.empty()) return name + " names no serial device: use COM1 ... COM9.";
+    std::string com_name = name;
+    for (char& c : com_name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool mapped = com_name.size() == 4 && std::getenv(("QUORVIK_" + com_name).c_str());
+    std::string text = com_name + " is " + path +
+                       (mapped ? " (QUORVIK_" + com_name + ")." : ".") + "\n";
+    const int error = open_error_;
+    if (error == ENOTTY) {
+        text += path + " is not a serial device (not a terminal).";
+    } else {
+        text += path + ": " + std::strerror(error) + " (error " + std::to_string(error) + ").";
+    }
+    if (error == EACCES || error == EPERM) {
+        std::string owner;
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0) {
+            if (const struct group* g = ::getgrgid(st.st_gid)) owner = g->gr_name;
+        }
+        text += owner.empty()
+                    ? "\nYour user needs to be in the group that owns it; then log out and in again."
+                    : "\nYour user needs to be in the group '" + owner + "' (sudo usermod -aG " +
+                          owner + " $USER); then log out and in again.";
+    } else if (error == EBUSY || error == EWOULDBLOCK) {
+        text += "\nAnother program holds the port: close it, then press Connect again.";
+    } else if (error == ENOENT || error == ENODEV || error == ENXIO || error == ENOTTY) {
+        const std::vector<std::string> devices = SerialDevices();
+        if (devices.empty()) {
+            text += "\nNo serial devices were found on this machine.";
+        } else {
+            text += "\nSerial devices here:";
+            for (const std::string& d : devices) text += "\n  " + d;
+        }
+        text += "\nTo use one as " + (com_name.size() == 4 ? com_name : std::string("COM1")) +
+                ", start Quorvik with QUORVIK_" +
+                (com_name.size() == 4 ? com_name : std::string("COM1")) + "=" +
+                (devices.empty() ? std::string("/dev/ttyUSB0") : devices.front()) + ".";
+    }
+    return text;
+}
+
 bool TPosixCommDevice::Open(const std::string& name) {
     Close();
     const std::string path = ResolveDeviceName(name);
+    open_error_ = ENOENT;
     if (path.empty()) return false;
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        open_error_ = errno;
+        return false;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
         ::close(fd);
+        open_error_ = ENOTTY;
         return false;
     }
+    open_error_ = 0;
     fd_ = fd;
     ::ioctl(fd_, TIOCEXCL); // a privileged process may still open it; nothing to do then
     LineSave(fd_, &saved_);

@@ -14,6 +14,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -241,11 +245,71 @@ TEST_F(ConsoleFormTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle)
     const std::string before = form.Screen().RowText(0);
     form.OpenComClick();
     ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_EQ(view.boxes[0].substr(0, 17), "Error Opening COM");
+    const std::string& box = view.boxes[0];
+    EXPECT_EQ(box.substr(0, 18), "Error Opening COM\n");
+    EXPECT_NE(box.find("COM2 is /nonexistent/quorvik-test-device (QUORVIK_COM2)."), std::string::npos)
+        << box;
+    EXPECT_NE(box.find("No such file or directory (error 2)"), std::string::npos) << box;
+    EXPECT_NE(box.find("start Quorvik with QUORVIK_COM2="), std::string::npos) << box;
     EXPECT_TRUE(Idle());
     EXPECT_EQ(Status(), "Symb = 2");
     EXPECT_EQ(form.Screen().RowText(0), before); // no banner: nothing was written
     EXPECT_FALSE(form.MainCycleRunning());
+}
+
+// Connect in a child process that runs as an unprivileged user (root opens anything); returns
+// the message box the child's form showed.
+std::string OpenAsNobody(const std::string& device) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::string box = "no box";
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            box = "cannot drop privileges";
+        } else {
+            setenv("QUORVIK_COM1", device.c_str(), 1);
+            TFakeView v;
+            TConsoleForm f(v);
+            f.OpenComClick();
+            if (!v.boxes.empty()) box = v.boxes.front();
+            if (f.Connected()) box = "connected";
+        }
+        if (write(fds[1], box.data(), box.size()) < 0) _exit(2);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string box;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) box.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    return box;
+}
+
+TEST_F(ConsoleFormTest, ErrorOpeningComSaysWhyForADeniedAndAHeldPort) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    TPtyTarget target;
+    const std::string path = target.SlavePath();
+
+    // The device's mode lets only its owner in.
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    const std::string denied = OpenAsNobody(path);
+    EXPECT_EQ(denied.substr(0, 18), "Error Opening COM\n") << denied;
+    EXPECT_NE(denied.find("COM1 is " + path), std::string::npos) << denied;
+    EXPECT_NE(denied.find("Permission denied (error 13)"), std::string::npos) << denied;
+    EXPECT_NE(denied.find("log out and in again"), std::string::npos) << denied;
+
+    // Open to all, but held by another program for exclusive use.
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    const int holder = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(ioctl(holder, TIOCEXCL), 0);
+    const std::string held = OpenAsNobody(path);
+    close(holder);
+    EXPECT_NE(held.find("Device or resource busy (error 16)"), std::string::npos) << held;
+    EXPECT_NE(held.find("Another program holds the port"), std::string::npos) << held;
 }
 
 TEST_F(ConsoleFormTest, ConnectRightAfterDisconnectStartsAfterThePreviousCycleHasReturned) {
@@ -379,4 +443,34 @@ TEST_F(ConsoleFormTest, RefreshButtonSendsTwelveUnlessTheKeysAreHeld) {
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     // One refresh request and the status answer (AA: no image); nothing while held.
     EXPECT_EQ(target.Received(), std::string("\x12\xAA", 2));
+}
+
+TEST_F(ConsoleFormTest, ArrivingTextIsDrawnOnceTheQueueRunsDryNotAtTheNextTick) {
+    TPtyTarget target;
+    auto drawn = [&](char c) {
+        for (const auto& [cell, value] : view.drawn)
+            if (value.ch == static_cast<uint8_t>(c)) return true;
+        return false;
+    };
+    size_t requests_before_second = 0;
+    view.Do("first text", [&] { target.Send("\x1b[1;1HH"); });
+    // No timer tick runs in this test: only the main cycle running dry can draw.
+    view.Then("drawn without a tick", [&] { return drawn('H'); }, [&] {
+        requests_before_second = view.refresh_requests.size();
+        target.Send("W");
+    });
+    view.Then("the second text is applied", [&] { return form.Screen().Cell(0, 1).ch == 'W'; },
+              [] {});
+    view.Then("drawn at once or within the frame",
+              [&] {
+                  if (drawn('W')) return true;
+                  // Less than a frame after the first: a one-shot refresh for the rest of it.
+                  if (view.refresh_requests.size() > requests_before_second) {
+                      EXPECT_LE(view.refresh_requests.back(), 16);
+                      form.RefreshTimer();
+                  }
+                  return drawn('W');
+              },
+              [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
 }
