@@ -46,6 +46,16 @@ uint32_t WindowPixel(HWND window, int x, int y) {
 }
 
 void Click(HWND control) { SendMessageW(control, BM_CLICK, 0, 0); }
+
+// Processor time of this process (all threads), in seconds.
+double CpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](FILETIME t) {
+        return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) * 1e-7;
+    };
+    return seconds(kernel) + seconds(user);
+}
 bool Enabled(HWND control) { return IsWindowEnabled(control) != FALSE; }
 
 class Win32Window : public testing::Test {
@@ -221,10 +231,25 @@ TEST_F(Win32Window, ConnectRefusesAPortThatIsNoSerialDeviceAndSwitchesThePanelOn
     TWinSimTarget target({"--status", "--wait-connect", "--time-limit", "60"});
     TWinStepper steps;
     bool connected = false;
+    double cpu_before = 0, cpu_used = 0;
+    auto start = std::chrono::steady_clock::now();
     steps.Then("connected", [] { return true; }, [&] { connected = ConnectedState(); })
         .Then("the simulator to finish", [&] { return target.Exited(); },
-              [&] { Click(window->Control(ciDisconnect)); }, 60s);
+              [&] {
+                  cpu_before = CpuSeconds();
+                  start = std::chrono::steady_clock::now();
+              }, 60s)
+        .Then("a second connected to a quiet line",
+              [&] { return std::chrono::steady_clock::now() - start >= 1s; },
+              [&] {
+                  cpu_used = CpuSeconds() - cpu_before;
+                  Click(window->Control(ciDisconnect));
+              });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    // Waiting for events never spins (the steps' own 5 ms polling is included).
+    EXPECT_LT(cpu_used, 0.3) << cpu_used << " s of processor in a second";
+    std::printf("[ figures  ] %.3f s of processor in a second connected to a quiet line\n",
+                cpu_used);
     EXPECT_TRUE(connected);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(window->Form().Comm().Enabled());
