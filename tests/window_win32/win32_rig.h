@@ -8,7 +8,7 @@
 // (Unix paths of the host programs), WINEPREFIX and DISPLAY.
 #pragma once
 
-#include "win32_window.h"
+#include "main_window_win32.h"
 
 #include <chrono>
 #include <functional>

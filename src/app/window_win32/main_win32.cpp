@@ -1,5 +1,5 @@
 // Start-up on Windows: the one main window, titled by its class "Quorvik", and the message loop.
-#include "win32_window.h"
+#include "main_window_win32.h"
 
 #include <exception>
 #include <string>

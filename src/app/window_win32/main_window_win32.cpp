@@ -1,4 +1,4 @@
-#include "win32_window.h"
+#include "main_window_win32.h"
 
 #include "cp437.h"
 #include "key_message_win32.h"
