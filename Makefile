@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo bench asan-test clean windows win-test win-deps
+.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test clean windows win-test win-deps
 
 deps:
 	@scripts/install-deps
@@ -43,6 +43,16 @@ demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
 
+# The console against a real PC: QEMU boots a SYSLINUX floppy through it (tools/target-rom).
+demo-qemu: deps
+	$(MAKE) build
+	BUILD=$(BUILD) scripts/demo-qemu
+
+# Only the tests against QEMU (they also run in 'make test'; 'ctest -LE qemu' leaves them out).
+qemu-test: deps
+	$(MAKE) build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -L qemu --timeout 300
+
 # The Windows program and its unit tests, cross-built with mingw-w64 into build-win.
 win-deps:
 	@scripts/install-deps --windows
@@ -53,7 +63,8 @@ build-win/CMakeCache.txt:
 windows: win-deps build-win/CMakeCache.txt
 	cmake --build build-win -j $(JOBS)
 
-# The cross-built unit tests under wine, each bounded in time (see scripts/win-test).
+# The cross-built tests under wine, the Win32 window and quorvik.exe on Xvfb against the
+# simulated target, each bounded in time (see scripts/win-test).
 win-test: windows
 	scripts/win-test
 

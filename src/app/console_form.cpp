@@ -3,6 +3,7 @@
 #include "floppy_service.h"
 #include "main_cycle.h"
 
+#include <algorithm>
 #include <exception>
 
 const char* const kWindowCaption = "Quorvik V1.00 for Windows";
@@ -87,17 +88,24 @@ void TConsoleForm::WaitForEvents() {
     view_.WaitForEvents();
 }
 
+// A change is drawn at once unless the last refresh was less than the refresh interval ago;
+// then a one-shot timer draws it when the interval is over. Output that keeps coming within
+// the interval doubles it, up to the 100 ms of the timer, which then draws alone, as it did
+// before: a flood costs no more redraws than the timer's. A pause of 100 ms without a refresh
+// brings the interval back to one frame.
 void TConsoleForm::RefreshSoon() {
     const auto since = std::chrono::steady_clock::now() - last_refresh_;
-    if (since >= kRefreshInterval) {
-        ScreenRefresh();
-    } else if (!refresh_pending_) {
-        // At most one refresh a frame: a flood of small bursts costs one redraw per frame.
-        refresh_pending_ = true;
-        const auto rest =
-            std::chrono::ceil<std::chrono::milliseconds>(kRefreshInterval - since).count();
-        view_.StartRefreshTimer(static_cast<int>(rest));
+    if (since >= kSlowInterval) refresh_interval_ = kFrameInterval;
+    if (since >= refresh_interval_) {
+        DrawChanges();
+        return;
     }
+    if (refresh_pending_ || refresh_interval_ >= kSlowInterval) return;
+    refresh_pending_ = true;
+    const auto rest =
+        std::chrono::ceil<std::chrono::milliseconds>(refresh_interval_ - since).count();
+    view_.StartRefreshTimer(static_cast<int>(rest));
+    refresh_interval_ = std::min(refresh_interval_ * 2, kSlowInterval);
 }
 
 void TConsoleForm::SetConnectedState(bool connected) {
@@ -264,7 +272,15 @@ void TConsoleForm::ScreenRefresh() {
 void TConsoleForm::RefreshTimer() {
     refresh_pending_ = false;
     // Only a change is drawn here; the cursor bar keeps the 100 ms timer's rhythm.
-    if (screen_.changed) ScreenRefresh();
+    if (screen_.changed) DrawChanges();
+}
+
+// The refresh between bursts: the window system has just run and will run again at once, so
+// the rows are drawn in one go (a full redraw takes well under a millisecond).
+void TConsoleForm::DrawChanges() {
+    last_refresh_ = std::chrono::steady_clock::now();
+    RefreshCells(false);
+    CopyImage();
 }
 
 void TConsoleForm::BlinkStep() {

@@ -90,6 +90,7 @@ class TConsoleForm final : public TConsoleHost {
     void BlinkStep();
     TRect ConsoleArea() const;
     void RefreshSoon();
+    void DrawChanges();
     std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
 
     TFormView& view_;
@@ -112,8 +113,11 @@ class TConsoleForm final : public TConsoleHost {
     int tick_divider_ = 0;
     long cells_drawn_ = 0;
     long image_copies_ = 0;
-    // Screen changes are shown when the main cycle runs dry, at most once a frame.
-    static constexpr std::chrono::milliseconds kRefreshInterval{16};
+    // Screen changes are shown when the main cycle runs dry, at most once a refresh interval:
+    // a frame, growing up to the timer's 100 ms while output keeps coming.
+    static constexpr std::chrono::milliseconds kFrameInterval{16};
+    static constexpr std::chrono::milliseconds kSlowInterval{100};
+    std::chrono::milliseconds refresh_interval_ = kFrameInterval;
     std::chrono::steady_clock::time_point last_refresh_{};
     bool refresh_pending_ = false;
 

@@ -266,8 +266,8 @@ void TConDos::CopyImage(const TRect& area, bool stretched) {
         paint_stretched_ = stretched;
         return;
     }
-    // Outside a paint event the copy is a paint event of its own, now: one per refresh.
-    repaint(area.left, area.top, area.width, area.height);
+    // Outside a paint event the copy is the next paint event's: one per refresh.
+    update(area.left, area.top, area.width, area.height);
 }
 
 void TConDos::ShowMessage(const QString& text) {

@@ -1,0 +1,276 @@
+// The console against a real PC: QEMU with SeaBIOS, the target ROM on its COM1, and the real
+// window (offscreen) serving a floppy image over a pseudo-terminal. Neither SeaBIOS nor
+// SYSLINUX was written here, and the ROM shares no code with the console.
+#include "qemu_target.h"
+#include "window_rig.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QToolButton>
+#include <QKeyEvent>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+// Test programs run side by side: each process makes its own files.
+std::string TempPath(const std::string& name) {
+    return testing::TempDir() + "/" + std::to_string(getpid()) + "-" + name;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// menu.cfg: "MENU COLOR sel 1;37;41", bright white on red.
+constexpr uint8_t kMenuBar = 0x4F;
+
+class QemuTarget : public testing::Test {
+  protected:
+    void SetUp() override {
+        TestApp();
+        TConDos::message_box_hook = [](const QString& text) {
+            ADD_FAILURE() << "message box: " << text.toStdString();
+        };
+        window = std::make_unique<TConDos>();
+        window->show();
+    }
+    void TearDown() override {
+        qemu.reset();
+        window.reset();
+        TConDos::message_box_hook = nullptr;
+    }
+    void AttachImage(const std::string& path) {
+        window->file_dialog_hook = [path] { return QString::fromStdString(path); };
+        window->EnaFloppy->click();
+        ASSERT_TRUE(window->EnaFloppy->isChecked());
+    }
+    void StartQemu() {
+        log = TempPath("com1.log");
+        qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, log);
+    }
+    // A formatted floppy whose boot sector is write_sector.asm, its BPB kept.
+    std::string MakeWriteImage() {
+        const std::string image = TempPath("write.img");
+        const std::string format = "rm -f " + image +
+                                   " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " + image +
+                                   " 1440 >/dev/null";
+        if (std::system(format.c_str()) != 0) throw std::runtime_error("mkfs.fat " + image);
+        std::string disk = FileBytes(image);
+        const std::string boot = FileBytes(QUORVIK_WRITE_SECTOR);
+        if (disk.size() != 1440u * 1024 || boot.size() != 512u)
+            throw std::runtime_error("unexpected sizes of " + image);
+        disk.replace(0, 3, boot, 0, 3);
+        disk.replace(0x3E, 512 - 0x3E, boot, 0x3E, 512 - 0x3E);
+        WriteFile(image, disk);
+        return image;
+    }
+    // The boot sector's verdict has been printed; it ends with a full stop.
+    bool Verdict() {
+        const int row = RowOf("WRITE ");
+        return row >= 0 && window->Screen().RowText(row).find('.') != std::string::npos;
+    }
+    // The three sectors of write_sector.asm are in the image, and nothing else changed.
+    void ExpectWritten(const std::string& image, const std::string& before) {
+        const std::string after = FileBytes(image);
+        ASSERT_EQ(after.size(), before.size());
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < 512; ++j)
+                ASSERT_EQ(static_cast<uint8_t>(after[(1455 + k) * 512 + j]),
+                          static_cast<uint8_t>(7 * j + 85 * k + 1))
+                    << "sector " << 1455 + k << " byte " << j;
+        EXPECT_TRUE(after.substr(0, 1455 * 512) == before.substr(0, 1455 * 512));
+        EXPECT_TRUE(after.substr(1458 * 512) == before.substr(1458 * 512));
+    }
+    // The row that shows `text`, or -1.
+    int RowOf(const std::string& text) {
+        for (int row = 0; row < 25; ++row)
+            if (window->Screen().RowText(row).find(text) != std::string::npos) return row;
+        return -1;
+    }
+    bool Shows(const std::string& text) { return RowOf(text) >= 0; }
+    // Whether the menu bar stands on the entry `label`.
+    bool BarOn(const std::string& label) {
+        const int row = RowOf(label);
+        if (row < 0) return false;
+        const int column = static_cast<int>(window->Screen().RowText(row).find(label));
+        return window->Screen().Cell(row, column).attr == kMenuBar;
+    }
+    // Whether the screen has not changed for `quiet` (true once, as a condition polled by a
+    // TStepper, when that much time has passed since the last change it saw).
+    bool Still(std::chrono::milliseconds quiet) {
+        const auto now = std::chrono::steady_clock::now();
+        const std::string text = ScreenText();
+        if (text != still_text_) {
+            still_text_ = text;
+            still_since_ = now;
+        }
+        return now - still_since_ >= quiet;
+    }
+    std::string ScreenText() {
+        std::string all;
+        for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row) + "\n";
+        return all;
+    }
+    void Key(QEvent::Type type, int qt_key, quint32 linux_code) {
+        QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
+        QApplication::sendEvent(window->windowHandle(), &e);
+    }
+    void Tap(int qt_key, quint32 linux_code) {
+        Key(QEvent::KeyPress, qt_key, linux_code);
+        Key(QEvent::KeyRelease, qt_key, linux_code);
+    }
+
+    std::unique_ptr<TConDos> window;
+    std::unique_ptr<TQemuTarget> qemu;
+    std::string log;
+    std::string still_text_;
+    std::chrono::steady_clock::time_point still_since_;
+};
+
+TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsOnRequest) {
+    const std::string image = TempPath("syslinux.img");
+    WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
+    AttachImage(image);
+    StartQemu();
+    const auto started = std::chrono::steady_clock::now();
+    double boot_seconds = 0;
+    TRequestTally at_prompt;
+    const std::string first = "Boot this floppy again";
+    const std::string second = "Back to the boot: prompt";
+    std::string menu;
+    size_t clears = 0;
+    TStepper steps;
+    steps
+        .Then("the boot: prompt", [&] { return Shows("boot:"); },
+              [&] {
+                  boot_seconds = Seconds(std::chrono::steady_clock::now() - started);
+                  at_prompt = TallyRequests(FileBytes(log));
+                  EXPECT_TRUE(Shows("SYSLINUX")) << ScreenText();
+              },
+              90s)
+        .Then("the menu, its bar on the first entry",
+              [&] { return Shows("Quorvik: a PC booting over the serial line") && BarOn(first); },
+              [&] {
+                  EXPECT_FALSE(BarOn(second)) << ScreenText();
+                  Tap(Qt::Key_Down, 108);
+              },
+              60s)
+        .Then("the bar on the second entry", [&] { return BarOn(second) && !BarOn(first); },
+              [&] { Tap(Qt::Key_Up, 103); }, 20s)
+        .Then("the bar back on the first entry, the screen still",
+              [&] { return BarOn(first) && !BarOn(second) && Still(500ms); },
+              [&] {
+                  menu = ScreenText();
+                  clears = Count(FileBytes(log), "\x1b[2J");
+                  window->Rscr->click();
+              },
+              20s)
+        // "R": the PC clears the console's screen and sends all of it again.
+        .Then("the menu drawn again",
+              [&] { return Count(FileBytes(log), "\x1b[2J") > clears && ScreenText() == menu; },
+              [&] { window->CloseComClick(); }, 20s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    // The frame around the menu is drawn with the box glyphs of the PC's code page.
+    const int title = RowOf("Quorvik: a PC booting over the serial line");
+    ASSERT_GT(title, 0);
+    EXPECT_NE(window->Screen().RowText(title - 1).find('\xDA'), std::string::npos) << ScreenText();
+    EXPECT_GT(at_prompt.sectors_read, 0);
+    std::printf("[ figures  ] boot: after %.1f s, %d requests, %d sectors read\n", boot_seconds,
+                at_prompt.requests, at_prompt.sectors_read);
+}
+
+TEST_F(QemuTarget, WithoutAnImageThePcSaysSoOnTheConsole) {
+    StartQemu();
+    TStepper steps;
+    steps.Then("the message", [&] { return Shows("no floppy image"); },
+               [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    EXPECT_EQ(TallyRequests(FileBytes(log)).requests, 0);
+}
+
+TEST_F(QemuTarget, SectorsWrittenThroughTheBiosLandInTheImageAndReadBackAlsoAfterAReboot) {
+    const std::string image = MakeWriteImage();
+    const std::string disk = FileBytes(image);
+    AttachImage(image);
+    StartQemu();
+    TStepper steps;
+    // Then the reboot code ("Del", shown while Ctrl and Alt are down) starts the PC over: the
+    // ROM clears the console's screen and the boot sector runs again.
+    steps.Then("the boot sector's verdict", [&] { return Verdict(); },
+               [&] {
+                   EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
+                   Key(QEvent::KeyPress, Qt::Key_Control, 29);
+                   Key(QEvent::KeyPress, Qt::Key_Alt, 56);
+               },
+               60s)
+        .Then("Del shown", [&] { return window->ButtonDel->isVisible(); },
+              [&] {
+                  window->ButtonDel->click();
+                  Key(QEvent::KeyRelease, Qt::Key_Alt, 56);
+                  Key(QEvent::KeyRelease, Qt::Key_Control, 29);
+              })
+        .Then("the screen cleared by the reboot", [&] { return !Shows("WRITE "); }, [] {}, 30s)
+        .Then("the verdict after the reboot", [&] { return Verdict(); }, [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
+
+    ExpectWritten(image, disk);
+    const TRequestTally tally = TallyRequests(FileBytes(log));
+    EXPECT_EQ(tally.sectors_written, 6);
+}
+
+// The console and the ROM each check the other's frames: a spoiled sector is refused with AA,
+// the exchange is dropped, and the ROM sends the whole request again once the line is quiet.
+TEST_F(QemuTarget, AFrameSpoiledOnTheLineIsRefusedAndTheRequestRepeated) {
+    const std::string image = MakeWriteImage();
+    const std::string disk = FileBytes(image);
+    AttachImage(image);
+    StartQemu();
+    // To the PC: the boot sector's data frame (after its reply). To the console: the first data
+    // frame of the write (after the boot sector's two read requests and the write request).
+    TFaultyLine line(2, 4);
+    TStepper steps;
+    steps.Then("the boot sector's verdict", [&] { return Verdict(); },
+               [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    EXPECT_TRUE(Shows("WRITE OK.")) << ScreenText();
+    EXPECT_EQ(line.Flipped(), 2);
+    ExpectWritten(image, disk);
+    // Boot sector read twice, the write twice, the read back in two pieces (3 + 17 sectors).
+    const TRequestTally tally = TallyRequests(FileBytes(log));
+    EXPECT_EQ(tally.requests, 6);
+    EXPECT_EQ(tally.sectors_written, 6);
+}
+
+} // namespace
