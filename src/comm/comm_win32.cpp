@@ -9,6 +9,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 void DcbCompose(const TLineSettings& s, DCB* control) {
     DCB& dcb = *control;
@@ -61,6 +66,36 @@ int LastError() {
     return static_cast<int>(::GetLastError());
 }
 
+// The system's text for an error number, without its line end.
+std::string SystemMessage(DWORD error) {
+    char text[512] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, error, 0, text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return message.empty() ? "error" : message;
+}
+
+// The COM names this machine has, in number order.
+std::vector<std::string> SerialPorts() {
+    std::vector<char> names(65536);
+    const DWORD n = ::QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
+    std::vector<std::pair<int, std::string>> ports;
+    for (size_t i = 0; i < n && names[i];) {
+        const std::string name(&names[i]);
+        i += name.size() + 1;
+        if (name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0 &&
+            name.find_first_not_of("0123456789", 3) == std::string::npos)
+            ports.emplace_back(std::atoi(name.c_str() + 3), "COM" + name.substr(3));
+    }
+    std::sort(ports.begin(), ports.end());
+    std::vector<std::string> out;
+    for (auto& p : ports) out.push_back(p.second);
+    return out;
+}
+
 constexpr DWORD kReadConstantMs = 1000;
 
 // A manual-reset event, not signalled; nullptr when the system has none left.
@@ -79,6 +114,8 @@ class TWin32CommDevice final : public TCommDevice {
 
     bool Open(const std::string& name) override;
     void Close() override;
+    std::string DescribeOpenFailure(const std::string& name) const override;
+    std::string DevicePath(const std::string& name) const override { return ::DevicePath(name); }
     int SetTimeouts() override;
     int SetupQueues(uint16_t receive, uint16_t transmit) override;
     int ApplySettings(const TLineSettings& settings) override;
@@ -94,6 +131,8 @@ class TWin32CommDevice final : public TCommDevice {
 
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    DWORD open_error_ = 0;         // GetLastError of the last Open that failed
+    bool not_a_device_ = false;    // ... or: it opened something that is not a serial device
     DCB saved_dcb_{};
     bool saved_dcb_valid_ = false;
     COMMTIMEOUTS saved_timeouts_{};
@@ -113,15 +152,22 @@ TWin32CommDevice::~TWin32CommDevice() {
 
 bool TWin32CommDevice::Open(const std::string& name) {
     Close();
+    open_error_ = ERROR_FILE_NOT_FOUND;
+    not_a_device_ = false;
     if (name.empty()) return false;
     const std::string path = DevicePath(name);
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    if (::GetFileType(h) != FILE_TYPE_CHAR) {
-        ::CloseHandle(h);
+    if (h == INVALID_HANDLE_VALUE) {
+        open_error_ = ::GetLastError();
         return false;
     }
+    if (::GetFileType(h) != FILE_TYPE_CHAR) {
+        ::CloseHandle(h);
+        not_a_device_ = true;
+        return false;
+    }
+    open_error_ = 0;
     read_ = OVERLAPPED{};
     write_ = OVERLAPPED{};
     wait_ = OVERLAPPED{};
@@ -131,6 +177,7 @@ bool TWin32CommDevice::Open(const std::string& name) {
     cancel_ = NewEvent();
     handle_ = h;
     if (!read_.hEvent || !write_.hEvent || !wait_.hEvent || !cancel_) {
+        open_error_ = ::GetLastError();
         Close(); // out of handles: as if the device could not be opened
         return false;
     }
@@ -141,6 +188,27 @@ bool TWin32CommDevice::Open(const std::string& name) {
     if (saved_dcb_valid_ && saved_dcb_.BaudRate > 0) bits_per_second_ = saved_dcb_.BaudRate;
     mask_.store(0);
     return true;
+}
+
+std::string TWin32CommDevice::DescribeOpenFailure(const std::string& name) const {
+    const std::string path = DevicePath(name);
+    std::string text = name + " is " + path + ".\n";
+    if (not_a_device_) return text + path + " is not a serial device.";
+    text += path + ": " + SystemMessage(open_error_) + " (error " + std::to_string(open_error_) +
+            ").";
+    if (open_error_ == ERROR_ACCESS_DENIED || open_error_ == ERROR_SHARING_VIOLATION) {
+        text += "\nAnother program holds the port: close it, then press Connect again.";
+    } else if (open_error_ == ERROR_FILE_NOT_FOUND || open_error_ == ERROR_PATH_NOT_FOUND) {
+        const std::vector<std::string> ports = SerialPorts();
+        if (ports.empty()) {
+            text += "\nNo serial ports were found on this machine.";
+        } else {
+            text += "\nSerial ports here:";
+            for (const std::string& p : ports) text += " " + p;
+        }
+        text += "\nThe Device Manager lists them under Ports (COM & LPT).";
+    }
+    return text;
 }
 
 void TWin32CommDevice::Close() {

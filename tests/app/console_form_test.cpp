@@ -240,7 +240,7 @@ TEST_F(ConsoleFormTest, ConnectRunsTheConnectionAndDisconnectReturnsToIdle) {
 }
 
 TEST_F(ConsoleFormTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle) {
-    MapCom2ToNoDevice();
+    setenv("QUORVIK_COM2", "/nonexistent/quorvik-test-device", 1);
     view.selected_item = 1;
     const std::string before = form.Screen().RowText(0);
     form.OpenComClick();

@@ -56,7 +56,8 @@ TEST_F(CommWin32, ComNamesOpenWithOrWithoutTheDevicePrefixAndOthersStayClosed) {
         EXPECT_TRUE(comm.Enabled());
         comm.Close();
     }
-    // A missing port and a file that is no character device: closed, nothing raised.
+    // A missing port and a file that is no character device: closed, nothing raised, and
+    // the user is told which device and why.
     for (const char* name : {kMissing, kNotSerial}) {
         SCOPED_TRACE(name);
         comm.SetDeviceName(name);
@@ -66,6 +67,16 @@ TEST_F(CommWin32, ComNamesOpenWithOrWithoutTheDevicePrefixAndOthersStayClosed) {
         EXPECT_EQ(comm.Write("x", 1), -1);
         EXPECT_EQ(comm.InQueCount(), -1);
     }
+    comm.SetDeviceName(kMissing);
+    comm.Open();
+    const std::string missing = comm.DescribeOpenFailure();
+    EXPECT_EQ(missing.rfind(std::string(kMissing) + " is \\\\.\\" + kMissing + ".\n", 0), 0u)
+        << missing;
+    EXPECT_NE(missing.find("(error "), std::string::npos) << missing;
+    EXPECT_NE(missing.find("Serial ports here: COM1 "), std::string::npos) << missing;
+    comm.SetDeviceName(kNotSerial);
+    comm.Open();
+    EXPECT_NE(comm.DescribeOpenFailure().find("is not a serial device."), std::string::npos);
 }
 
 // A pseudo-terminal keeps 8 data bits and no parity whatever is set, so those are checked on

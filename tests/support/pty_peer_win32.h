@@ -14,7 +14,8 @@ using namespace std::chrono_literals;
 constexpr const char* kPortA = "COM1";    // pseudo-terminal 0
 constexpr const char* kPortB = "COM12";   // pseudo-terminal 1: a name that needs the \\.\ prefix
 constexpr const char* kNotSerial = "COM2"; // a regular file
-constexpr const char* kMissing = "COM3";   // a path that does not exist
+constexpr const char* kMissing = "QuorvikNoPort"; // names no device (not a COM name, so
+                                                   // wine maps it to nothing)
 
 // The terminal's settings as the far end sees them (tcgetattr).
 struct TPeerAttr {
