@@ -7,6 +7,7 @@
 #include "palette.h"
 
 #include <commctrl.h>
+#include <dlgs.h>
 
 #include <gtest/gtest.h>
 
@@ -254,6 +255,60 @@ TEST_F(Win32Window, ConnectRefusesAPortThatIsNoSerialDeviceAndSwitchesThePanelOn
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(window->Form().Comm().Enabled());
     EXPECT_EQ(target.Summary()["result"], "no-image") << target.ExitCode() << target.Output();
+}
+
+// The system's file dialog, answered from a thread timer that runs inside its modal loop.
+struct TDialogAnswer {
+    std::wstring path;
+    std::string title, filter;
+    bool seen = false;
+    int ticks = 0;
+};
+TDialogAnswer* dialog_answer = nullptr;
+
+void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    TDialogAnswer& a = *dialog_answer;
+    HWND dialog = FindWindowW(nullptr, L"Floppy Images");
+    if (!dialog || !IsWindowVisible(dialog)) {
+        if (++a.ticks > 1000) KillTimer(nullptr, timer); // 10 s: no dialog came
+        return;
+    }
+    KillTimer(nullptr, timer);
+    a.seen = true;
+    a.title = Text(dialog);
+    a.filter = Text(GetDlgItem(dialog, cmb1));
+    // The name box is an edit or a combo box, depending on the dialog's version.
+    SetDlgItemTextW(dialog, edt1, a.path.c_str());
+    SetDlgItemTextW(dialog, cmb13, a.path.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST_F(Win32Window, TheFloppyDialogTakesAnImageWhateverItsNameAndGivesItAsUtf8) {
+    // "Bild-ä.img": a name outside ASCII, made from this side as Windows spells it.
+    const std::string utf8_name = "Bild-\xC3\xA4.img";
+    TDialogAnswer answer;
+    answer.path = std::wstring(L"Z:") + [] {
+        std::wstring w;
+        for (char c : HostTempDir()) w.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+        return w;
+    }() + L"\\Bild-\u00E4.img";
+    HANDLE file = CreateFileW(answer.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+
+    window->file_dialog_hook = nullptr; // the real dialog
+    dialog_answer = &answer;
+    SetTimer(nullptr, 0, 10, &AnswerDialog);
+    Click(window->Control(ciEnaFloppy));
+    dialog_answer = nullptr;
+
+    ASSERT_TRUE(answer.seen);
+    EXPECT_EQ(answer.title, "Floppy Images");
+    EXPECT_EQ(answer.filter, "*.img;*.ima");
+    EXPECT_EQ(window->Form().OpenDialogFileName(), WinPath(HostTempDir()) + "\\" + utf8_name);
+    EXPECT_EQ(SendMessageW(window->Control(ciEnaFloppy), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(Text(window->Handle()), "Quorvik V1.00 for Windows ... ImageFile: " + utf8_name);
 }
 
 TEST_F(Win32Window, TheWholeImageIsReadAndVerified) {
