@@ -311,6 +311,32 @@ TEST_F(Win32Window, TheFloppyDialogTakesAnImageWhateverItsNameAndGivesItAsUtf8) 
     EXPECT_EQ(Text(window->Handle()), "Quorvik V1.00 for Windows ... ImageFile: " + utf8_name);
 }
 
+bool loop_ended_late = false;
+void CALLBACK EndLateLoop(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    loop_ended_late = true;
+    PostQuitMessage(0);
+}
+
+TEST_F(Win32Window, ClosingTheWindowWhileConnectedDisconnectsAndEndsTheMessageLoop) {
+    TWinSimTarget target({"--print-events", "--time-limit", "60"});
+    TWinStepper steps;
+    steps.Then("connected", [&] { return target.Printed("connected image=0"); },
+               [&] { SendMessageW(window->Handle(), WM_CLOSE, 0, 0); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_TRUE(window->Closed());
+    EXPECT_FALSE(window->Form().Comm().Enabled());
+    EXPECT_FALSE(window->Form().MainCycleRunning());
+    // The program's loop ends at once (bounded here: a late end is a failure).
+    loop_ended_late = false;
+    const UINT_PTR guard = SetTimer(nullptr, 0, 5000, &EndLateLoop);
+    window->Run();
+    KillTimer(nullptr, guard);
+    EXPECT_FALSE(loop_ended_late);
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); // none left for the next test
+}
+
 TEST_F(Win32Window, TheWholeImageIsReadAndVerified) {
     const std::string image = MakeImage("read.img", 1440);
     AttachImage(image);

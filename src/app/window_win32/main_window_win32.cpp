@@ -624,8 +624,18 @@ void TWin32Window::Post(std::function<void()> call) {
 void TWin32Window::DropPendingCalls() {
     if (!window_) return;
     MSG message;
-    while (PeekMessageW(&message, window_, kRunCall, kRunCall, PM_REMOVE))
+    while (PeekMessageW(&message, window_, kRunCall, kRunCall, PM_REMOVE)) {
+        // PeekMessage hands out a pending WM_QUIT whatever the filter: it is not ours to drop.
+        if (message.message == WM_QUIT) {
+            if (destroying_) {
+                PostQuitMessage(static_cast<int>(message.wParam)); // someone else's
+            } else {
+                quit_ = true;
+            }
+            break;
+        }
         delete reinterpret_cast<std::function<void()>*>(message.lParam);
+    }
 }
 
 // ---- Window procedures ----
@@ -697,10 +707,10 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
     case WM_DESTROY:
         KillTimer(window_, kTimer1);
         KillTimer(window_, kRefreshTimer);
+        DropPendingCalls(); // before the WM_QUIT, which it would take too
         if (!destroying_) PostQuitMessage(0);
         return 0;
     case WM_NCDESTROY:
-        DropPendingCalls();
         window_ = nullptr;
         panel_ = nullptr;
         break;
