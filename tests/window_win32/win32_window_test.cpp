@@ -257,24 +257,50 @@ TEST_F(Win32Window, ConnectRefusesAPortThatIsNoSerialDeviceAndSwitchesThePanelOn
     EXPECT_EQ(target.Summary()["result"], "no-image") << target.ExitCode() << target.Output();
 }
 
-// The system's file dialog, answered from a thread timer that runs inside its modal loop.
+// The system's file dialog, answered from a thread timer that runs inside its modal loop. A
+// dialog that does not take the answer (it shows a box of its own) is cancelled after 3 s, so
+// that the test fails instead of waiting for a user.
 struct TDialogAnswer {
     std::wstring path;
     std::string title, filter;
+    HWND dialog = nullptr;
     bool seen = false;
+    bool cancelled = false;
     int ticks = 0;
 };
 TDialogAnswer* dialog_answer = nullptr;
 
+BOOL CALLBACK CloseOtherBox(HWND window, LPARAM dialog) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (window != reinterpret_cast<HWND>(dialog) && IsWindowVisible(window) &&
+        std::string(name) == "#32770")
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
 void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     TDialogAnswer& a = *dialog_answer;
-    HWND dialog = FindWindowW(nullptr, L"Floppy Images");
-    if (!dialog || !IsWindowVisible(dialog)) {
-        if (++a.ticks > 1000) KillTimer(nullptr, timer); // 10 s: no dialog came
+    ++a.ticks;
+    if (a.seen) {
+        if (!IsWindow(a.dialog)) {
+            KillTimer(nullptr, timer);
+        } else if (a.ticks > 300) {
+            a.cancelled = true;
+            EnumThreadWindows(GetCurrentThreadId(), &CloseOtherBox,
+                              reinterpret_cast<LPARAM>(a.dialog));
+            PostMessageW(a.dialog, WM_COMMAND, IDCANCEL, 0);
+        }
         return;
     }
-    KillTimer(nullptr, timer);
+    HWND dialog = FindWindowW(nullptr, L"Floppy Images");
+    if (!dialog || !IsWindowVisible(dialog)) {
+        if (a.ticks > 3000) KillTimer(nullptr, timer); // 30 s: no dialog came
+        return;
+    }
     a.seen = true;
+    a.dialog = dialog;
+    a.ticks = 0;
     a.title = Text(dialog);
     a.filter = Text(GetDlgItem(dialog, cmb1));
     // The name box is an edit or a combo box, depending on the dialog's version.
@@ -304,6 +330,7 @@ TEST_F(Win32Window, TheFloppyDialogTakesAnImageWhateverItsNameAndGivesItAsUtf8) 
     dialog_answer = nullptr;
 
     ASSERT_TRUE(answer.seen);
+    EXPECT_FALSE(answer.cancelled) << "the dialog did not take the name";
     EXPECT_EQ(answer.title, "Floppy Images");
     EXPECT_EQ(answer.filter, "*.img;*.ima");
     EXPECT_EQ(window->Form().OpenDialogFileName(), WinPath(HostTempDir()) + "\\" + utf8_name);
