@@ -105,6 +105,7 @@ class PanelOnX11 : public testing::Test {
             ADD_FAILURE() << "message box: " << text.toStdString();
         };
         window = std::make_unique<TConDos>();
+        window->Timer1->stop(); // no status update may change a caption between two grabs
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 10000));
         // Something to read in the keyboard state label: Caps Lock on.
