@@ -115,11 +115,15 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
         EXPECT_EQ(Enabled(control), spec.enabled) << spec.name;
         const TRect place = PlaceIn(control, window->Panel());
         if (spec.kind == ckLabel) {
-            if (!spec.align_right) EXPECT_EQ(place.left, spec.left) << spec.name;
+            if (!spec.align_right) {
+                EXPECT_EQ(place.left, spec.left) << spec.name;
+            }
             EXPECT_EQ(place.top, spec.top) << spec.name;
         } else {
             EXPECT_EQ(place, (TRect{spec.left, spec.top, spec.width, spec.height})) << spec.name;
-            if (spec.kind != ckRadioGroup) EXPECT_EQ(Text(control), spec.caption) << spec.name;
+            if (spec.kind != ckRadioGroup) {
+                EXPECT_EQ(Text(control), spec.caption) << spec.name;
+            }
         }
         if (spec.hint[0] != '\0') ++hints;
     }
