@@ -43,20 +43,6 @@ demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
 
-# The Windows program and its unit tests, cross-built with mingw-w64 into build-win.
-win-deps:
-	@scripts/install-deps --windows
-
-build-win/CMakeCache.txt:
-	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
-
-windows: win-deps build-win/CMakeCache.txt
-	cmake --build build-win -j $(JOBS)
-
-# The cross-built unit tests under wine, each bounded in time (see scripts/win-test).
-win-test: windows
-	scripts/win-test
-
 # The console against a real PC: QEMU boots a SYSLINUX floppy through it (tools/target-rom).
 demo-qemu: deps
 	$(MAKE) build
@@ -81,6 +67,21 @@ fuzz: deps
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/fuzz build-fuzz $(FUZZ_SECONDS)
+
+# The Windows program and its unit tests, cross-built with mingw-w64 into build-win.
+win-deps:
+	@scripts/install-deps --windows
+
+build-win/CMakeCache.txt:
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
+
+windows: win-deps build-win/CMakeCache.txt
+	cmake --build build-win -j $(JOBS)
+
+# The cross-built tests under wine, the Win32 window and quorvik.exe on Xvfb against the
+# simulated target, each bounded in time (see scripts/win-test).
+win-test: windows
+	scripts/win-test
 
 clean:
 	rm -rf build build-asan build-release build-fuzz build-win

@@ -1,0 +1,135 @@
+// The main window on the Win32 API and GDI: a thin view of the window logic (TConsoleForm). It
+// creates the panel's controls as standard controls (BUTTON, STATIC, tooltips_class32), draws
+// cells into an off-screen DIB section, copies it with BitBlt or StretchBlt, and forwards every
+// event to the form's handler of the same name.
+//
+// Everything here runs on the thread that created the window (the window thread), except
+// Post, which the serial component's event thread calls. While connected, OpenComClick does
+// not return: the timer, the buttons, the keys, the port's hand-offs and the closing of the
+// window all run nested inside the main cycle's ProcessPendingEvents and WaitForEvents, which
+// run the same key filter as the outer message loop (Run).
+#pragma once
+
+#include "console_form.h"
+
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+// <windows.h> names MessageBox as a macro; the view's MessageBox is the form's.
+#undef MessageBox
+
+class TWin32Window final : private TFormView, private TMainThreadPoster {
+  public:
+    // Registers the window class (named "Quorvik") and creates the window, its panel and the
+    // form, which creates the controls. Shown only by Show. Raises std::runtime_error when the
+    // window cannot be created.
+    explicit TWin32Window(HINSTANCE instance);
+    ~TWin32Window() override; // FormDestroy: the form (which closes the port), then the window
+    TWin32Window(const TWin32Window&) = delete;
+    TWin32Window& operator=(const TWin32Window&) = delete;
+
+    void Show(int show_command);
+    // The application's message loop until the window has closed.
+    void Run();
+    // The key hook: hands a key message meant for the main window or any of its controls to
+    // the form and returns true (the message is taken: neither translated nor dispatched).
+    // Messages of other windows (message boxes, the file dialog) return false.
+    bool FilterMessage(const MSG& message);
+
+    TConsoleForm& Form() { return *form_; }
+    HWND Handle() const { return window_; }
+    HWND Panel() const { return panel_; }
+    HWND Control(TControlId id) const { return controls_[id]; }
+    HWND RadioItem(int item) const { return radio_items_[item]; }
+    HWND Tooltips() const { return tooltips_; }
+    // The console font's face as GDI chose it ("Terminal", or the fallback's).
+    const std::wstring& ConsoleFontFace() const { return console_face_; }
+    // One pixel of the off-screen image, 0xRRGGBB.
+    uint32_t ImagePixel(int x, int y) const;
+    bool Closed() const { return window_ == nullptr; }
+
+    // Tests replace the message box and the file dialog to observe them without a modal loop.
+    std::function<void(const std::string&)> message_box_hook;
+    std::function<std::string()> file_dialog_hook;
+
+  private:
+    static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT WindowMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT PanelMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+    // TFormView
+    void CreateControl(const TControlSpec& spec) override;
+    void SetText(TControlId id, const std::string& text) override;
+    void SetEnabled(TControlId id, bool enabled) override;
+    void SetVisible(TControlId id, bool visible) override;
+    void SetChecked(TControlId id, bool checked) override;
+    bool Checked(TControlId id) const override;
+    int SelectedItem(TControlId id) const override;
+    void PlaceControl(TControlId id, const TRect& place) override;
+    void SetWindowCaption(const std::string& caption) override;
+    TRect MeasureConsoleText(const char* text) override;
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    int PanelHeight() const override;
+    void SetClientSize(int width, int height) override;
+    void FocusWindow() override;
+    void CreateImage(int cell_width, int cell_height) override;
+    void DrawCell(int row, int column, TCell cell) override;
+    void CopyImage(const TRect& area, bool stretched) override;
+    void MessageBox(const std::string& text) override;
+    std::string OpenFileDialog(const TFileDialogSpec& spec) override;
+    void StartTimer(int interval_ms) override;
+    void StartRefreshTimer(int delay_ms) override;
+    void ProcessPendingEvents() override;
+    void WaitForEvents() override;
+    TLockState ReadLockState() override;
+    TMainThreadPoster& Poster() override { return *this; }
+    // TMainThreadPoster (any thread)
+    void Post(std::function<void()> call) override;
+
+    void CreateConsoleFont();
+    HFONT ControlFont(const TControlSpec& spec);
+    void FitLabel(TControlId id);
+    void PlaceStatusLabel();
+    void Clicked(HWND control);
+    void DrawButton(const DRAWITEMSTRUCT& item);
+    void Paint();
+    void DropPendingCalls();
+    // Runs a form handler; an error escaping it is shown, and the program goes on.
+    template <class F> void Guarded(F&& handler);
+
+    HINSTANCE instance_;
+    HWND window_ = nullptr;
+    HWND panel_ = nullptr;
+    HWND tooltips_ = nullptr;
+    std::array<HWND, kControlCount> controls_{};
+    std::array<TControlSpec, kControlCount> specs_{};
+    HWND radio_items_[2] = {};
+
+    HFONT console_font_ = nullptr;
+    bool console_font_stock_ = false;
+    std::wstring console_face_;
+    bool console_font_oem_ = false; // an OEM raster font takes the code page's bytes as they are
+    HANDLE embedded_font_ = nullptr;
+    std::array<HFONT, kControlCount> control_fonts_{};
+    HBRUSH panel_brush_ = nullptr;
+    HBRUSH bar_brush_ = nullptr;
+
+    HDC image_dc_ = nullptr;
+    HBITMAP image_ = nullptr;
+    HGDIOBJ image_old_bitmap_ = nullptr;
+    HGDIOBJ image_old_font_ = nullptr;
+    uint32_t* image_bits_ = nullptr;
+    int image_width_ = 0, image_height_ = 0;
+    int cell_width_ = 0, cell_height_ = 0;
+
+    HDC paint_dc_ = nullptr; // the paint's DC while FormPaint runs
+    bool quit_ = false;       // the message loop has seen WM_QUIT
+    bool destroying_ = false; // the destructor closes the window: no WM_QUIT then
+    std::unique_ptr<TConsoleForm> form_;
+};

@@ -1,0 +1,94 @@
+// The Win32 window under wine, driven from inside its own nested main cycle as the Linux
+// window tests do: a test is a list of steps (wait for a condition, then act), polled by a
+// thread timer so that the main cycle keeps running between them. The simulated target is the
+// host's quorvik-target (a Unix program, started through wine) on a pseudo-terminal that the
+// prefix's COM1 is pointed at; keys are typed through XTest by a small host program.
+//
+// The environment comes from scripts/win-test: QUORVIK_TARGET_PROGRAM and QUORVIK_XTEST_KEYS
+// (Unix paths of the host programs), WINEPREFIX and DISPLAY.
+#pragma once
+
+#include "main_window_win32.h"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+// Runs a host (Unix) command through /bin/sh and waits up to `timeout` for it. False when it
+// could not be started or did not end in time.
+bool RunHost(const std::string& shell_command, std::chrono::milliseconds timeout = 30s);
+// A Unix environment variable as wine passes it ("" when unset).
+std::string Env(const char* name);
+// This process's own folder of temporary files (a Unix path, made on first use).
+std::string HostTempDir();
+// The Windows spelling of a Unix path (drive Z: is the Unix root under wine).
+std::string WinPath(const std::string& unix_path);
+std::string FileBytes(const std::string& unix_path);
+// A FAT12 image of `kilobytes` with a file of random bytes (a Unix path).
+std::string MakeImage(const std::string& name, int kilobytes);
+// Points the prefix's COMn at a Unix path (wine resolves the name on every open).
+void MapComPort(int n, const std::string& unix_path);
+
+// quorvik-target in its own (host) process, on a pseudo-terminal it creates and that COM1 is
+// pointed at. Killed when destroyed, if it has not ended.
+class TWinSimTarget {
+  public:
+    explicit TWinSimTarget(const std::vector<std::string>& args);
+    ~TWinSimTarget();
+    TWinSimTarget(const TWinSimTarget&) = delete;
+    TWinSimTarget& operator=(const TWinSimTarget&) = delete;
+
+    bool Exited();
+    int ExitCode();
+    const std::string& Output();
+    bool Printed(const std::string& line) { return Output().find(line + "\n") != std::string::npos; }
+    std::map<std::string, std::string> Summary();
+
+  private:
+    std::string base_; // Unix path prefix of its files: .out, .pid, .rc
+    std::string output_;
+    int exit_code_ = -1;
+};
+
+// Presses (+code) and releases (-code) X keys through XTest, in order: X keycodes, which are
+// the Linux input codes plus 8.
+void TypeKeys(const std::vector<int>& signed_keycodes);
+
+class TWinStepper {
+  public:
+    using TCond = std::function<bool()>;
+    using TAction = std::function<void()>;
+    // Waits (up to `timeout`) until `cond` holds, then runs `action`. A step that times out
+    // records `what` as a failure and ends the script with a Disconnect.
+    TWinStepper& Then(std::string what, TCond cond, TAction action,
+                      std::chrono::milliseconds timeout = 10s);
+    // Connects the window (Connect returns only after Disconnect) while the steps run, then
+    // returns the failures.
+    std::vector<std::string> RunConnected(TWin32Window& window);
+    // Runs the steps without a connection, in a message loop of its own.
+    std::vector<std::string> Run(TWin32Window& window);
+
+  private:
+    struct TStep {
+        std::string what;
+        TCond cond;
+        TAction action;
+        std::chrono::milliseconds timeout;
+    };
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+    void Poll();
+    void Start(std::function<void()> on_end);
+
+    std::vector<TStep> steps_;
+    std::vector<std::string> failures_;
+    size_t next_ = 0;
+    std::chrono::steady_clock::time_point step_start_;
+    std::function<void()> on_end_;
+    UINT_PTR timer_ = 0;
+    bool ended_ = false;
+    bool polling_ = false;
+};
