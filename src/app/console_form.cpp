@@ -11,7 +11,7 @@ const char* const kMessageCaption = "ConsoleW";
 
 namespace {
 
-const TFileDialogSpec kOpenDialog{"Floppy Images", "*.img;*.ima", "."};
+const TFileDialogDesc kOpenDialog{"Floppy Images", "*.img;*.ima", "."};
 
 // The file's name without its directory (either separator).
 std::string BaseName(const std::string& path) {
@@ -40,8 +40,8 @@ TConsoleForm::~TConsoleForm() {
 }
 
 void TConsoleForm::FormCreate() {
-    for (const TControlSpec& spec : kPanelControls)
-        view_.CreateControl(spec);
+    for (const TControlDesc& desc : kPanelControls)
+        view_.CreateControl(desc);
 
     // The port component: 115200 baud, no handshake, 8 KB driver queues, break, error and
     // received-character events; parity, data and stop bits keep their defaults.

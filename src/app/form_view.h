@@ -51,7 +51,7 @@ enum TFontFace : uint8_t {
 
 constexpr uint32_t kSystemColour = 0xFFFFFFFFu; // the window system's own colour for the part
 
-struct TControlSpec {
+struct TControlDesc {
     TControlId id;
     TControlKind kind;
     const char* name;
@@ -69,7 +69,7 @@ struct TControlSpec {
 };
 
 // The panel's controls in creation order (later ones cover earlier ones at the same place).
-extern const std::array<TControlSpec, kControlCount> kPanelControls;
+extern const std::array<TControlDesc, kControlCount> kPanelControls;
 constexpr int kPanelHeight = 41;
 
 struct TRect {
@@ -77,7 +77,7 @@ struct TRect {
     bool operator==(const TRect&) const = default;
 };
 
-struct TFileDialogSpec {
+struct TFileDialogDesc {
     const char* title;  // "Floppy Images"
     const char* filter; // "*.img;*.ima"
     const char* initial_directory;
@@ -88,7 +88,7 @@ class TFormView {
     virtual ~TFormView() = default;
 
     // Controls.
-    virtual void CreateControl(const TControlSpec& spec) = 0;
+    virtual void CreateControl(const TControlDesc& desc) = 0;
     virtual void SetText(TControlId id, const std::string& text) = 0;
     virtual void SetEnabled(TControlId id, bool enabled) = 0;
     virtual void SetVisible(TControlId id, bool visible) = 0;
@@ -118,7 +118,7 @@ class TFormView {
     // chosen path as the file system spells it (bytes on POSIX, UTF-8 on Windows), "" when the
     // user cancels.
     virtual void MessageBox(const std::string& text) = 0;
-    virtual std::string OpenFileDialog(const TFileDialogSpec& spec) = 0;
+    virtual std::string OpenFileDialog(const TFileDialogDesc& desc) = 0;
 
     // Timers: the form's 100 ms tick (TConsoleForm::Timer1Timer) runs from StartTimer on; a
     // refresh timer fires TConsoleForm::RefreshTimer once, `delay_ms` from now (a new request

@@ -9,7 +9,7 @@ constexpr uint32_t kRed = 0xFF0000;
 // "Connect" was white on the button face, which nobody can read (1.1:1): a push button's caption
 // takes the window system's button-text colour, as native push buttons draw it anyway.
 // clang-format off
-const std::array<TControlSpec, kControlCount> kPanelControls = {{
+const std::array<TControlDesc, kControlCount> kPanelControls = {{
     // id            kind           name           left top  w   h   caption           hint                                                        face      px  bold   colour         visible enabled checked right
     {ciConnect,     ckPushButton,  "Connect",      7,   8,  71, 25, "Connect",        "Open COM port",                                            ffPanel,  13, true,  kSystemColour,       true,  true,  false, false},
     {ciDisconnect,  ckSpeedButton, "Disconnect",   81,  8,  89, 25, "Disconnect",     "Close COM Port",                                           ffPanel,  13, true,  kSystemColour, true,  false, false, false},

@@ -97,7 +97,7 @@
 //    starts with "\\", else on "\\.\" + name, so that COM10 and above open. A name that
 //    cannot be opened, or that GetFileType does not report as a character device, leaves the
 //    port closed. The control block and the time-outs are saved at open and restored at close.
-//  - Control block: GetCommState, the settings (comm_win32_dcb.h: paOdd is ODDPARITY, paEven
+//  - Control block: GetCommState, the settings (comm_dcb_win32.h: paOdd is ODDPARITY, paEven
 //    EVENPARITY; each flow control sets its own handshake fields), SetCommState; queues with
 //    SetupComm.
 //  - Time-outs: a read returns at once with what is queued, else waits up to 1000 ms for the

@@ -2,7 +2,7 @@
 // event wait each have their own OVERLAPPED record, so that all three may be outstanding at
 // once; the event wait also waits on a cancel event that CancelWait sets.
 #include "comm_device.h"
-#include "comm_win32_dcb.h"
+#include "comm_dcb_win32.h"
 
 #include <windows.h>
 

@@ -63,7 +63,7 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     }
 
     // TFormView
-    void CreateControl(const TControlSpec& s) override {
+    void CreateControl(const TControlDesc& s) override {
         controls[s.id] = TControl{s.caption, s.enabled, s.visible, s.checked,
                                   TRect{s.left, s.top, s.width, s.height}};
     }
@@ -92,8 +92,8 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
         copies.emplace_back(area, stretched);
     }
     void MessageBox(const std::string& text) override { boxes.push_back(text); }
-    std::string OpenFileDialog(const TFileDialogSpec& spec) override {
-        dialog_title = spec.title;
+    std::string OpenFileDialog(const TFileDialogDesc& desc) override {
+        dialog_title = desc.title;
         return dialog_answer;
     }
     void StartTimer(int interval_ms) override { timer_interval = interval_ms; }

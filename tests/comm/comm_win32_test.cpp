@@ -80,7 +80,7 @@ TEST_F(CommWin32, ComNamesOpenWithOrWithoutTheDevicePrefixAndOthersStayClosed) {
 }
 
 // A pseudo-terminal keeps 8 data bits and no parity whatever is set, so those are checked on
-// the control block itself (comm_win32_dcb_test.cpp).
+// the control block itself (comm_dcb_win32_test.cpp).
 TEST_F(CommWin32, SpeedStopBitsAndHandshakeReachTheTerminal) {
     const unsigned speed_found = peer.Attr(0).speed;
     ASSERT_NE(speed_found, 115200u);

@@ -105,27 +105,27 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
     EXPECT_EQ(PlaceIn(window->Panel(), window->Handle()), (TRect{0, 0, window->Form().CellWidth() * 80, 41}));
 
     int hints = 0;
-    for (const TControlSpec& spec : kPanelControls) {
-        if (spec.kind == ckBar) continue;
-        HWND control = window->Control(spec.id);
-        ASSERT_NE(control, nullptr) << spec.name;
-        EXPECT_EQ(GetParent(control), window->Panel()) << spec.name;
-        EXPECT_EQ(ClassOf(control), spec.kind == ckLabel ? "Static" : "Button") << spec.name;
-        EXPECT_EQ(IsWindowVisible(control) != FALSE, spec.visible) << spec.name;
-        EXPECT_EQ(Enabled(control), spec.enabled) << spec.name;
+    for (const TControlDesc& desc : kPanelControls) {
+        if (desc.kind == ckBar) continue;
+        HWND control = window->Control(desc.id);
+        ASSERT_NE(control, nullptr) << desc.name;
+        EXPECT_EQ(GetParent(control), window->Panel()) << desc.name;
+        EXPECT_EQ(ClassOf(control), desc.kind == ckLabel ? "Static" : "Button") << desc.name;
+        EXPECT_EQ(IsWindowVisible(control) != FALSE, desc.visible) << desc.name;
+        EXPECT_EQ(Enabled(control), desc.enabled) << desc.name;
         const TRect place = PlaceIn(control, window->Panel());
-        if (spec.kind == ckLabel) {
-            if (!spec.align_right) {
-                EXPECT_EQ(place.left, spec.left) << spec.name;
+        if (desc.kind == ckLabel) {
+            if (!desc.align_right) {
+                EXPECT_EQ(place.left, desc.left) << desc.name;
             }
-            EXPECT_EQ(place.top, spec.top) << spec.name;
+            EXPECT_EQ(place.top, desc.top) << desc.name;
         } else {
-            EXPECT_EQ(place, (TRect{spec.left, spec.top, spec.width, spec.height})) << spec.name;
-            if (spec.kind != ckRadioGroup) {
-                EXPECT_EQ(Text(control), spec.caption) << spec.name;
+            EXPECT_EQ(place, (TRect{desc.left, desc.top, desc.width, desc.height})) << desc.name;
+            if (desc.kind != ckRadioGroup) {
+                EXPECT_EQ(Text(control), desc.caption) << desc.name;
             }
         }
-        if (spec.hint[0] != '\0') ++hints;
+        if (desc.hint[0] != '\0') ++hints;
     }
     // The status label keeps against the panel's right edge.
     const TRect status = PlaceIn(window->Control(ciLabel2), window->Panel());

@@ -23,13 +23,13 @@ std::function<void(const QString&)> TConDos::message_box_hook;
 
 namespace {
 
-QFont ControlFont(const TControlSpec& spec) {
-    if (spec.face == ffConsole) return ConsoleFont();
-    QFont f(spec.face == ffFixed ? QStringLiteral("Courier New") : QStringLiteral("MS Sans Serif"));
+QFont ControlFont(const TControlDesc& desc) {
+    if (desc.face == ffConsole) return ConsoleFont();
+    QFont f(desc.face == ffFixed ? QStringLiteral("Courier New") : QStringLiteral("MS Sans Serif"));
     // Where the named font is missing, fontconfig substitutes one of this kind.
-    f.setStyleHint(spec.face == ffFixed ? QFont::Monospace : QFont::SansSerif);
-    f.setPixelSize(spec.font_pixels);
-    f.setBold(spec.bold);
+    f.setStyleHint(desc.face == ffFixed ? QFont::Monospace : QFont::SansSerif);
+    f.setPixelSize(desc.font_pixels);
+    f.setBold(desc.bold);
     return f;
 }
 
@@ -97,27 +97,27 @@ TConDos::~TConDos() {
     if (ConDos == this) ConDos = nullptr;
 }
 
-void TConDos::CreateControl(const TControlSpec& spec) {
-    const QString caption = QString::fromLatin1(spec.caption);
+void TConDos::CreateControl(const TControlDesc& desc) {
+    const QString caption = QString::fromLatin1(desc.caption);
     QWidget* w = nullptr;
     QAbstractButton* button = nullptr;
-    switch (spec.kind) {
+    switch (desc.kind) {
     case ckPushButton:
         button = new QPushButton(caption, Panel);
-        if (spec.id == ciButtonDel) button->setFocusPolicy(Qt::NoFocus);
+        if (desc.id == ciButtonDel) button->setFocusPolicy(Qt::NoFocus);
         break;
     case ckSpeedButton:
     case ckFlatButton: {
         auto* tool = new QToolButton(Panel);
         tool->setText(caption);
-        tool->setAutoRaise(spec.kind == ckFlatButton);
+        tool->setAutoRaise(desc.kind == ckFlatButton);
         tool->setFocusPolicy(Qt::NoFocus);
         button = tool;
         break;
     }
     case ckCheckBox: {
         auto* box = new QCheckBox(caption, Panel);
-        box->setChecked(spec.checked);
+        box->setChecked(desc.checked);
         button = box;
         break;
     }
@@ -136,7 +136,7 @@ void TConDos::CreateControl(const TControlSpec& spec) {
     }
     case ckLabel: {
         auto* label = new QLabel(caption, Panel);
-        if (spec.align_right) {
+        if (desc.align_right) {
             label->setAlignment(Qt::AlignRight | Qt::AlignTop);
             label->setAttribute(Qt::WA_TranslucentBackground);
         }
@@ -148,14 +148,14 @@ void TConDos::CreateControl(const TControlSpec& spec) {
         w->setAutoFillBackground(true);
         {
             QPalette white = w->palette();
-            white.setColor(QPalette::Window, QColor::fromRgb(spec.text_colour));
+            white.setColor(QPalette::Window, QColor::fromRgb(desc.text_colour));
             w->setPalette(white);
         }
         break;
     }
     if (button) {
         w = button;
-        QObject::connect(button, &QAbstractButton::clicked, this, [this, id = spec.id] {
+        QObject::connect(button, &QAbstractButton::clicked, this, [this, id = desc.id] {
             switch (id) {
             case ciConnect: form_->OpenComClick(); break;
             case ciDisconnect: form_->CloseComClick(); break;
@@ -166,23 +166,23 @@ void TConDos::CreateControl(const TControlSpec& spec) {
             }
         });
     }
-    controls_[spec.id] = w;
-    w->setObjectName(QString::fromLatin1(spec.name));
-    if (spec.kind != ckBar) {
-        w->setFont(ControlFont(spec));
-        w->setGeometry(spec.left, spec.top, spec.width, spec.height);
-        if (spec.hint[0] != '\0') w->setToolTip(QString::fromLatin1(spec.hint));
+    controls_[desc.id] = w;
+    w->setObjectName(QString::fromLatin1(desc.name));
+    if (desc.kind != ckBar) {
+        w->setFont(ControlFont(desc));
+        w->setGeometry(desc.left, desc.top, desc.width, desc.height);
+        if (desc.hint[0] != '\0') w->setToolTip(QString::fromLatin1(desc.hint));
     }
-    if (spec.text_colour != kSystemColour && spec.kind != ckBar) {
+    if (desc.text_colour != kSystemColour && desc.kind != ckBar) {
         // Only while enabled: a disabled control keeps the window system's greyed text.
         w->setStyleSheet(QStringLiteral("%1:enabled { color: %2; }")
                              .arg(QString::fromLatin1(w->metaObject()->className()),
-                                  ColourName(spec.text_colour)));
+                                  ColourName(desc.text_colour)));
     }
-    w->setEnabled(spec.enabled);
-    w->setVisible(spec.visible);
+    w->setEnabled(desc.enabled);
+    w->setVisible(desc.visible);
 
-    switch (spec.id) {
+    switch (desc.id) {
     case ciConnect: Connect = static_cast<QPushButton*>(w); break;
     case ciDisconnect: Disconnect = static_cast<QToolButton*>(w); break;
     case ciRscr: Rscr = static_cast<QToolButton*>(w); break;
@@ -284,14 +284,14 @@ void TConDos::MessageBox(const std::string& text) {
     ShowMessage(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-std::string TConDos::OpenFileDialog(const TFileDialogSpec& spec) {
+std::string TConDos::OpenFileDialog(const TFileDialogDesc& desc) {
     QString name;
     if (file_dialog_hook) {
         name = file_dialog_hook();
     } else {
-        const QString patterns = QString::fromLatin1(spec.filter);
-        QFileDialog dialog(this, QString::fromLatin1(spec.title),
-                           QString::fromLatin1(spec.initial_directory),
+        const QString patterns = QString::fromLatin1(desc.filter);
+        QFileDialog dialog(this, QString::fromLatin1(desc.title),
+                           QString::fromLatin1(desc.initial_directory),
                            patterns + QStringLiteral(" (") +
                                QString(patterns).replace(QLatin1Char(';'), QLatin1Char(' ')) +
                                QStringLiteral(")"));

@@ -89,7 +89,7 @@ class TConDos : public QWidget, private TFormView {
 
   private:
     // TFormView
-    void CreateControl(const TControlSpec& spec) override;
+    void CreateControl(const TControlDesc& desc) override;
     void SetText(TControlId id, const std::string& text) override;
     void SetEnabled(TControlId id, bool enabled) override;
     void SetVisible(TControlId id, bool visible) override;
@@ -108,7 +108,7 @@ class TConDos : public QWidget, private TFormView {
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;
     void MessageBox(const std::string& text) override;
-    std::string OpenFileDialog(const TFileDialogSpec& spec) override;
+    std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     void StartTimer(int interval_ms) override;
     void StartRefreshTimer(int delay_ms) override;
     void ProcessPendingEvents() override;

@@ -173,13 +173,13 @@ void TWin32Window::CreateConsoleFont() {
     console_face_ = FaceOf(console_font_);
 }
 
-HFONT TWin32Window::ControlFont(const TControlSpec& spec) {
-    if (spec.face == ffConsole) return console_font_;
+HFONT TWin32Window::ControlFont(const TControlDesc& desc) {
+    if (desc.face == ffConsole) return console_font_;
     LOGFONTW lf{};
-    lf.lfHeight = -spec.font_pixels;
-    lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfHeight = -desc.font_pixels;
+    lf.lfWeight = desc.bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
-    if (spec.face == ffFixed) {
+    if (desc.face == ffFixed) {
         lstrcpyW(lf.lfFaceName, L"Courier New");
         lf.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
     } else {
@@ -225,19 +225,19 @@ template <class F> void TWin32Window::Guarded(F&& handler) {
 
 // ---- Controls ----
 
-void TWin32Window::CreateControl(const TControlSpec& spec) {
-    specs_[spec.id] = spec;
-    const bool coloured = spec.text_colour != kSystemColour;
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.visible ? WS_VISIBLE : 0) |
-                  (spec.enabled ? 0 : WS_DISABLED);
+void TWin32Window::CreateControl(const TControlDesc& desc) {
+    specs_[desc.id] = desc;
+    const bool coloured = desc.text_colour != kSystemColour;
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (desc.visible ? WS_VISIBLE : 0) |
+                  (desc.enabled ? 0 : WS_DISABLED);
     const wchar_t* window_class = L"BUTTON";
-    std::wstring caption = Wide(spec.caption);
+    std::wstring caption = Wide(desc.caption);
     HWND parent = panel_;
-    switch (spec.kind) {
+    switch (desc.kind) {
     case ckPushButton: style |= WS_TABSTOP | (coloured ? BS_OWNERDRAW : BS_PUSHBUTTON); break;
     case ckSpeedButton:
     case ckFlatButton:
-        style |= coloured ? BS_OWNERDRAW : (BS_PUSHBUTTON | (spec.kind == ckFlatButton ? BS_FLAT : 0));
+        style |= coloured ? BS_OWNERDRAW : (BS_PUSHBUTTON | (desc.kind == ckFlatButton ? BS_FLAT : 0));
         break;
     case ckCheckBox: style |= WS_TABSTOP | BS_AUTOCHECKBOX; break;
     case ckRadioGroup:
@@ -246,7 +246,7 @@ void TWin32Window::CreateControl(const TControlSpec& spec) {
         break;
     case ckLabel:
         window_class = L"STATIC";
-        style |= WS_GROUP | SS_NOPREFIX | (spec.align_right ? SS_RIGHT : SS_LEFT);
+        style |= WS_GROUP | SS_NOPREFIX | (desc.align_right ? SS_RIGHT : SS_LEFT);
         break;
     case ckBar:
         window_class = L"STATIC";
@@ -254,39 +254,39 @@ void TWin32Window::CreateControl(const TControlSpec& spec) {
         caption.clear();
         break;
     }
-    HWND control = CreateWindowExW(0, window_class, caption.c_str(), style, spec.left, spec.top,
-                                   spec.width, spec.height, parent, nullptr, instance_, nullptr);
-    controls_[spec.id] = control;
-    if (spec.kind == ckBar) {
-        bar_brush_ = CreateSolidBrush(ColourRef(spec.text_colour));
+    HWND control = CreateWindowExW(0, window_class, caption.c_str(), style, desc.left, desc.top,
+                                   desc.width, desc.height, parent, nullptr, instance_, nullptr);
+    controls_[desc.id] = control;
+    if (desc.kind == ckBar) {
+        bar_brush_ = CreateSolidBrush(ColourRef(desc.text_colour));
         return;
     }
-    control_fonts_[spec.id] = ControlFont(spec);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(control_fonts_[spec.id]), FALSE);
+    control_fonts_[desc.id] = ControlFont(desc);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(control_fonts_[desc.id]), FALSE);
 
-    if (spec.kind == ckRadioGroup) {
+    if (desc.kind == ckRadioGroup) {
         // Two columns inside the box, below its top line; the first item selected.
-        const std::string items = spec.caption;
+        const std::string items = desc.caption;
         const size_t split = items.find('\n');
         const std::wstring names[2] = {Wide(items.substr(0, split)),
                                        Wide(split == std::string::npos ? "" : items.substr(split + 1))};
-        const int column = (spec.width - 8) / 2;
+        const int column = (desc.width - 8) / 2;
         for (int i = 0; i < 2; ++i) {
             radio_items_[i] = CreateWindowExW(
                 0, L"BUTTON", names[i].c_str(),
                 WS_CHILD | WS_CLIPSIBLINGS | BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0) |
-                    (spec.visible ? WS_VISIBLE : 0) | (spec.enabled ? 0 : WS_DISABLED),
-                spec.left + 6 + i * column, spec.top + 12, column - 2, 16, panel_, nullptr,
+                    (desc.visible ? WS_VISIBLE : 0) | (desc.enabled ? 0 : WS_DISABLED),
+                desc.left + 6 + i * column, desc.top + 12, column - 2, 16, panel_, nullptr,
                 instance_, nullptr);
             SendMessageW(radio_items_[i], WM_SETFONT,
-                         reinterpret_cast<WPARAM>(control_fonts_[spec.id]), FALSE);
+                         reinterpret_cast<WPARAM>(control_fonts_[desc.id]), FALSE);
         }
         SendMessageW(radio_items_[0], BM_SETCHECK, BST_CHECKED, 0);
     }
-    if (spec.kind == ckCheckBox)
-        SendMessageW(control, BM_SETCHECK, spec.checked ? BST_CHECKED : BST_UNCHECKED, 0);
-    if (spec.hint[0] != '\0' && tooltips_) {
-        const std::wstring hint = Wide(spec.hint);
+    if (desc.kind == ckCheckBox)
+        SendMessageW(control, BM_SETCHECK, desc.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (desc.hint[0] != '\0' && tooltips_) {
+        const std::wstring hint = Wide(desc.hint);
         TTTOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE; // understood by every version of the common controls
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -295,10 +295,10 @@ void TWin32Window::CreateControl(const TControlSpec& spec) {
         tool.lpszText = const_cast<wchar_t*>(hint.c_str()); // copied by the tooltip control
         SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
-    if (spec.id == ciButtonDel) // covers "R" while shown
+    if (desc.id == ciButtonDel) // covers "R" while shown
         SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (spec.id == ciLabel1) FitLabel(ciLabel1);
-    if (spec.id == ciLabel2) PlaceStatusLabel();
+    if (desc.id == ciLabel1) FitLabel(ciLabel1);
+    if (desc.id == ciLabel2) PlaceStatusLabel();
 }
 
 // A label is as large as its text.
@@ -397,12 +397,12 @@ void TWin32Window::DrawButton(const DRAWITEMSTRUCT& item) {
     int id = 0;
     while (id < kControlCount && controls_[id] != item.hwndItem) ++id;
     if (id == kControlCount) return;
-    const TControlSpec& spec = specs_[id];
+    const TControlDesc& desc = specs_[id];
     HDC dc = item.hDC;
     RECT area = item.rcItem;
     const bool pushed = (item.itemState & ODS_SELECTED) != 0;
     const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-    if (spec.kind == ckFlatButton) {
+    if (desc.kind == ckFlatButton) {
         FillRect(dc, &area, panel_brush_);
         if (pushed) DrawEdge(dc, &area, BDR_SUNKENOUTER, BF_RECT);
     } else {
@@ -411,7 +411,7 @@ void TWin32Window::DrawButton(const DRAWITEMSTRUCT& item) {
     wchar_t text[64] = {};
     GetWindowTextW(item.hwndItem, text, 64);
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, disabled ? GetSysColor(COLOR_GRAYTEXT) : ColourRef(spec.text_colour));
+    SetTextColor(dc, disabled ? GetSysColor(COLOR_GRAYTEXT) : ColourRef(desc.text_colour));
     HGDIOBJ old = SelectObject(dc, control_fonts_[id]);
     RECT text_area = area;
     if (pushed) OffsetRect(&text_area, 1, 1);
@@ -554,15 +554,15 @@ void TWin32Window::MessageBox(const std::string& text) {
                   Wide(kMessageCaption).c_str(), MB_OK);
 }
 
-std::string TWin32Window::OpenFileDialog(const TFileDialogSpec& spec) {
+std::string TWin32Window::OpenFileDialog(const TFileDialogDesc& desc) {
     if (file_dialog_hook) return file_dialog_hook();
     // The filter: its display text, then its patterns, each ending in a 0; a 0 more at the end.
-    std::wstring filter = Wide(spec.filter);
+    std::wstring filter = Wide(desc.filter);
     filter.push_back(L'\0');
-    filter += Wide(spec.filter);
+    filter += Wide(desc.filter);
     filter.push_back(L'\0');
-    const std::wstring title = Wide(spec.title);
-    const std::wstring directory = Wide(spec.initial_directory);
+    const std::wstring title = Wide(desc.title);
+    const std::wstring directory = Wide(desc.initial_directory);
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(dialog);

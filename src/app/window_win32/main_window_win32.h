@@ -63,7 +63,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     LRESULT PanelMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
     // TFormView
-    void CreateControl(const TControlSpec& spec) override;
+    void CreateControl(const TControlDesc& desc) override;
     void SetText(TControlId id, const std::string& text) override;
     void SetEnabled(TControlId id, bool enabled) override;
     void SetVisible(TControlId id, bool visible) override;
@@ -82,7 +82,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;
     void MessageBox(const std::string& text) override;
-    std::string OpenFileDialog(const TFileDialogSpec& spec) override;
+    std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     void StartTimer(int interval_ms) override;
     void StartRefreshTimer(int delay_ms) override;
     void ProcessPendingEvents() override;
@@ -93,7 +93,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     void Post(std::function<void()> call) override;
 
     void CreateConsoleFont();
-    HFONT ControlFont(const TControlSpec& spec);
+    HFONT ControlFont(const TControlDesc& desc);
     void FitLabel(TControlId id);
     void PlaceStatusLabel();
     void Clicked(HWND control);
@@ -108,7 +108,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     HWND panel_ = nullptr;
     HWND tooltips_ = nullptr;
     std::array<HWND, kControlCount> controls_{};
-    std::array<TControlSpec, kControlCount> specs_{};
+    std::array<TControlDesc, kControlCount> specs_{};
     HWND radio_items_[2] = {};
 
     HFONT console_font_ = nullptr;

@@ -1,7 +1,7 @@
 // The Win32 control block and write time-out from the line settings: what a pseudo-terminal
 // under wine cannot show (it keeps 8 data bits and no parity whatever is set).
 #include "comm.h"
-#include "comm_win32_dcb.h"
+#include "comm_dcb_win32.h"
 
 #include <gtest/gtest.h>
 
