@@ -44,3 +44,5 @@ const std::string& TPtyTarget::Received() {
     }
     return received_;
 }
+
+void MapCom2ToNoDevice() { setenv("QUORVIK_COM2", "/nonexistent/quorvik-test-device", 1); }

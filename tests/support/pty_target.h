@@ -1,4 +1,5 @@
-// A pseudo-terminal standing in for the serial device COM1 (POSIX only).
+// A pseudo-terminal standing in for the serial device COM1 (pty_target.cpp; under wine
+// pty_target_win32.cpp, on the pty that scripts/win-test maps to COM1).
 #pragma once
 
 #include <string>
@@ -19,3 +20,7 @@ class TPtyTarget {
     std::string slave_path_;
     std::string received_;
 };
+
+// Makes COM2 name something that is not a serial device (under wine scripts/win-test has
+// mapped it to a regular file already).
+void MapCom2ToNoDevice();

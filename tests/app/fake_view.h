@@ -1,0 +1,189 @@
+// A recording view of the main window and the fixture of the window logic's tests.
+#pragma once
+
+#include "console_form.h"
+#include "floppy_service.h"
+#include "pty_target.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+// Records what the form shows and runs a test's script between the rounds of its event loop.
+class TFakeView final : public TFormView, public TMainThreadPoster {
+  public:
+    struct TControl {
+        std::string text;
+        bool enabled = true, visible = true, checked = false;
+        TRect place;
+    };
+    std::map<TControlId, TControl> controls;
+    std::string caption;
+    std::vector<std::string> boxes;
+    std::string dialog_answer;
+    int client_width = 0, client_height = 0;
+    std::vector<std::pair<int, TCell>> drawn; // cell number, cell
+    std::vector<std::pair<TRect, bool>> copies;
+    int timer_interval = 0;
+    std::vector<int> refresh_requests;
+
+    // The script: each step waits for its condition, then acts; a step that is not met within
+    // its time limit fails the test and disconnects.
+    struct TStep {
+        std::string what;
+        std::function<bool()> cond;
+        std::function<void()> action;
+    };
+    std::deque<TStep> steps;
+    std::vector<std::string> failures;
+    TConsoleForm* form = nullptr;
+
+    void Then(std::string what, std::function<bool()> cond, std::function<void()> action) {
+        steps.push_back({std::move(what), std::move(cond), std::move(action)});
+    }
+    void Do(std::string what, std::function<void()> action) {
+        Then(std::move(what), [] { return true; }, std::move(action));
+    }
+
+    // TFormView
+    void CreateControl(const TControlDesc& s) override {
+        controls[s.id] = TControl{s.caption, s.enabled, s.visible, s.checked,
+                                  TRect{s.left, s.top, s.width, s.height}};
+    }
+    void SetText(TControlId id, const std::string& text) override { controls[id].text = text; }
+    void SetEnabled(TControlId id, bool on) override { controls[id].enabled = on; }
+    void SetVisible(TControlId id, bool on) override { controls[id].visible = on; }
+    void SetChecked(TControlId id, bool on) override { controls[id].checked = on; }
+    bool Checked(TControlId id) const override { return controls.at(id).checked; }
+    int SelectedItem(TControlId) const override { return selected_item; }
+    void PlaceControl(TControlId id, const TRect& r) override { controls[id].place = r; }
+    void SetWindowCaption(const std::string& c) override { caption = c; }
+    TRect MeasureConsoleText(const char*) override { return TRect{0, 0, 9, 16}; }
+    int ClientWidth() const override { return client_width; }
+    int ClientHeight() const override { return client_height; }
+    int PanelHeight() const override { return kPanelHeight; }
+    void SetClientSize(int w, int h) override {
+        client_width = w;
+        client_height = h;
+    }
+    void FocusWindow() override {}
+    void CreateImage(int, int) override {}
+    void DrawCell(int row, int column, TCell cell) override {
+        drawn.emplace_back(row * kScreenColumns + column, cell);
+    }
+    void CopyImage(const TRect& area, bool stretched) override {
+        copies.emplace_back(area, stretched);
+    }
+    void MessageBox(const std::string& text) override { boxes.push_back(text); }
+    std::string OpenFileDialog(const TFileDialogDesc& desc) override {
+        dialog_title = desc.title;
+        return dialog_answer;
+    }
+    void StartTimer(int interval_ms) override { timer_interval = interval_ms; }
+    void StartRefreshTimer(int delay_ms) override { refresh_requests.push_back(delay_ms); }
+    void ProcessPendingEvents() override { Round(); }
+    void WaitForEvents() override {
+        std::unique_lock lock(mutex_);
+        posted_cv_.wait_for(lock, 2ms, [this] { return !posted_.empty(); });
+        lock.unlock();
+        Round();
+    }
+    TLockState ReadLockState() override { return {}; }
+    TMainThreadPoster& Poster() override { return *this; }
+
+    // TMainThreadPoster: the serial component's hand-offs, run in the next round.
+    void Post(std::function<void()> call) override {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(call));
+        posted_cv_.notify_one();
+    }
+
+    int selected_item = 0;
+    std::string dialog_title;
+
+  private:
+    void Round() {
+        std::deque<std::function<void()>> calls;
+        {
+            std::lock_guard lock(mutex_);
+            calls.swap(posted_);
+        }
+        for (auto& call : calls) call();
+        if (steps.empty() || in_step_) return;
+        if (step_started_ == std::chrono::steady_clock::time_point{})
+            step_started_ = std::chrono::steady_clock::now();
+        TStep& step = steps.front();
+        if (step.cond()) {
+            TStep taken = std::move(step);
+            steps.pop_front();
+            step_started_ = {};
+            in_step_ = true;
+            taken.action();
+            in_step_ = false;
+        } else if (std::chrono::steady_clock::now() - step_started_ > 10s) {
+            failures.push_back("timed out waiting: " + step.what);
+            steps.clear();
+            if (form) form->CloseComClick();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable posted_cv_;
+    std::deque<std::function<void()>> posted_;
+    std::chrono::steady_clock::time_point step_started_{};
+    bool in_step_ = false;
+};
+
+class ConsoleFormTest : public testing::Test {
+  protected:
+    void SetUp() override { view.form = &form; }
+
+    bool Idle() {
+        auto& c = view.controls;
+        return c[ciConnect].enabled && !c[ciDisconnect].enabled && c[ciEnaFloppy].enabled &&
+               c[ciCOMGroup].enabled && c[ciEnaKeyboard].enabled && c[ciEnaVideo].enabled;
+    }
+    bool Connected() {
+        auto& c = view.controls;
+        return !c[ciConnect].enabled && c[ciDisconnect].enabled && !c[ciEnaFloppy].enabled &&
+               !c[ciCOMGroup].enabled && !c[ciEnaKeyboard].enabled && !c[ciEnaVideo].enabled;
+    }
+    const std::string& Status() { return view.controls[ciLabel2].text; }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) form.Timer1Timer();
+    }
+    // Connects, runs the script until it ends (then disconnects if it has not), and returns
+    // the failures.
+    std::vector<std::string> RunConnected() {
+        view.Do("end of script", [this] {
+            if (form.Connected()) form.CloseComClick();
+        });
+        form.OpenComClick();
+        // Only the closing step may be left: the script's own last step may disconnect.
+        if (view.steps.size() > 1) view.failures.push_back("the connection ended early");
+        view.steps.clear();
+        return std::exchange(view.failures, {});
+    }
+    // Connects, sends the status query and returns the answer.
+    std::string StatusAnswer() {
+        TPtyTarget target;
+        view.Do("status query", [&] { target.Send("\x1bS"); });
+        view.Then("answered", [&] { return !target.Received().empty(); },
+                  [&] { form.CloseComClick(); });
+        EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+        return target.Received();
+    }
+    TFakeView view;
+    TConsoleForm form{view};
+};
+
