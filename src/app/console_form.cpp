@@ -91,16 +91,19 @@ void TConsoleForm::WaitForEvents() {
 // A change is drawn at once unless the last refresh was less than the refresh interval ago;
 // then a one-shot timer draws it when the interval is over. Output that keeps coming within
 // the interval doubles it, up to the 100 ms of the timer, which then draws alone, as it did
-// before: a flood costs no more redraws than the timer's. A pause of 100 ms without a refresh
-// brings the interval back to one frame.
+// before: a flood costs no more redraws than the timer's. Once the output has paused for
+// 100 ms the interval is one frame again.
 void TConsoleForm::RefreshSoon() {
-    const auto since = std::chrono::steady_clock::now() - last_refresh_;
-    if (since >= kSlowInterval) refresh_interval_ = kFrameInterval;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_change_ >= kSlowInterval) refresh_interval_ = kFrameInterval;
+    last_change_ = now;
+    if (refresh_interval_ >= kSlowInterval) return; // a steady stream: the timer draws it
+    const auto since = now - last_refresh_;
     if (since >= refresh_interval_) {
         DrawChanges();
         return;
     }
-    if (refresh_pending_ || refresh_interval_ >= kSlowInterval) return;
+    if (refresh_pending_) return;
     refresh_pending_ = true;
     const auto rest =
         std::chrono::ceil<std::chrono::milliseconds>(refresh_interval_ - since).count();

@@ -119,6 +119,7 @@ class TConsoleForm final : public TConsoleHost {
     static constexpr std::chrono::milliseconds kSlowInterval{100};
     std::chrono::milliseconds refresh_interval_ = kFrameInterval;
     std::chrono::steady_clock::time_point last_refresh_{};
+    std::chrono::steady_clock::time_point last_change_{}; // the main cycle last ran dry with one
     bool refresh_pending_ = false;
 
     std::string open_dialog_file_name_;
