@@ -69,6 +69,7 @@ void TConsoleForm::FormCreate() {
     bar_ = TRect{0, 0, cell_width_, 2};
     view_.PlaceControl(ciMarker, bar_);
     screen_.ClearScreen();
+    screen_.SetObserver(&history_);
 
     view_.SetWindowCaption(kWindowCaption);
     status_text_ = kPanelControls[ciLabel2].caption;
@@ -274,6 +275,7 @@ TRect TConsoleForm::ConsoleArea() const {
 // row when asked, so a full redraw never holds up input.
 void TConsoleForm::RefreshCells(bool process_events) {
     screen_.changed = false;
+    history_.Check(screen_); // rows the target's redraw moved up have left
     for (int row = 0; row < kScreenRows; ++row) {
         for (int column = 0; column < kScreenColumns; ++column) {
             const int i = row * kScreenColumns + column;

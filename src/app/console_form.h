@@ -13,6 +13,7 @@
 #include "comm.h"
 #include "comm_port.h"
 #include "form_view.h"
+#include "history.h"
 #include "keyboard.h"
 #include "link.h"
 #include "screen.h"
@@ -79,6 +80,8 @@ class TConsoleForm final : public TConsoleHost {
     // The core the form owns for the life of the program.
     TComm& Comm() { return *comm_; }
     TScreen& Screen() { return screen_; }
+    // The rows that left the screen; a text log attaches with THistory::SetRowHook.
+    THistory& History() { return history_; }
     TLink& Link() { return link_; }
     TFloppyService& Floppy() { return *floppy_; }
     TKeyboard& Keyboard() { return keyboard_; }
@@ -114,6 +117,7 @@ class TConsoleForm final : public TConsoleHost {
     std::unique_ptr<TComm> comm_;
     TCommPort port_;
     TScreen screen_;
+    THistory history_;
     TLink link_;
     std::unique_ptr<TFloppyService> floppy_;
     TKeyboard keyboard_;

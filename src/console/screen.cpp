@@ -6,6 +6,7 @@
 #include <cstring>
 
 void TScreen::ClearScreen() {
+    if (observer_) observer_->BeforeClearScreen(*this);
     attr_ = kAttrWhiteOnBlack;
     cells_.fill(TCell{0x20, kAttrWhiteOnBlack});
     column_ = 0;
@@ -109,6 +110,7 @@ void TScreen::CharOut(uint8_t attr, int column, int row, uint8_t ch) {
 }
 
 void TScreen::ScrollDown() {
+    if (observer_) observer_->BeforeScrollDown(*this);
     std::memmove(&cells_[0], &cells_[kScreenColumns], sizeof(TCell) * kScreenColumns * (kScreenRows - 1));
     // The new bottom row is blank and keeps, column by column, the attributes that the row
     // had before the scroll (now the row above it).

@@ -28,6 +28,20 @@ struct TCell {
     friend bool operator==(const TCell&, const TCell&) = default;
 };
 
+class TScreen;
+
+// Told before the screen's contents leave it: the whole screen moving up a row for the
+// program's own lines (ScrollDown), and ClearScreen. Called on the window thread with the screen
+// as it still is; must not write to it.
+class TScreenObserver {
+  public:
+    virtual void BeforeScrollDown(const TScreen& screen) = 0;
+    virtual void BeforeClearScreen(const TScreen& screen) = 0;
+
+  protected:
+    ~TScreenObserver() = default;
+};
+
 class TScreen {
   public:
     TScreen() { ClearScreen(); }
@@ -61,6 +75,8 @@ class TScreen {
     void SetCursor(int column, int row);
     uint8_t Attribute() const { return attr_; }
     void SetAttribute(uint8_t attr) { attr_ = attr; }
+    // At most one; nullptr for none. Not owned.
+    void SetObserver(TScreenObserver* observer) { observer_ = observer; }
 
     // Set by every operation that changes a cell; cleared and set by the renderer.
     bool changed = false;
@@ -77,4 +93,5 @@ class TScreen {
     int row_ = 0;
     uint8_t attr_ = kAttrWhiteOnBlack;
     char message_[kMessageBufferSize] = {};
+    TScreenObserver* observer_ = nullptr;
 };
