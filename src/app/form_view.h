@@ -72,6 +72,11 @@ struct TControlDesc {
 extern const std::array<TControlDesc, kControlCount> kPanelControls;
 constexpr int kPanelHeight = 41;
 
+// The caption colour of a disabled control (0xRRGGBB), from the window system's face and text
+// colours: most of the way towards the text, so that a greyed caption still reads at 4.5:1 on
+// the face (the systems' own greys stay near 2:1).
+uint32_t GreyedCaptionColour(uint32_t face, uint32_t text);
+
 struct TRect {
     int left = 0, top = 0, width = 0, height = 0;
     bool operator==(const TRect&) const = default;

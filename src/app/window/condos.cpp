@@ -37,8 +37,7 @@ QString ColourName(uint32_t rgb) { return QColor::fromRgb(rgb).name(); }
 
 // The panel has the window system's standard face and text colours (set role by role, so
 // that nothing is inherited from the window's black console background). Greyed captions of
-// disabled controls stay readable: their text is taken most of the way towards the normal
-// text colour rather than the style's faint grey.
+// disabled controls stay readable (GreyedCaptionColour) rather than the style's faint grey.
 QPalette PanelPalette() {
     const QPalette system = QApplication::palette();
     QPalette p;
@@ -49,15 +48,9 @@ QPalette PanelPalette() {
             p.setBrush(group, role, system.brush(group, role));
         }
     }
-    const QColor face = system.color(QPalette::Active, QPalette::Window);
-    const QColor text = system.color(QPalette::Active, QPalette::WindowText);
-    auto towards_text = [&](double share) {
-        return QColor::fromRgbF(
-            static_cast<float>(face.redF() + (text.redF() - face.redF()) * share),
-            static_cast<float>(face.greenF() + (text.greenF() - face.greenF()) * share),
-            static_cast<float>(face.blueF() + (text.blueF() - face.blueF()) * share));
-    };
-    const QColor greyed = towards_text(0.65);
+    const QColor greyed = QColor::fromRgb(
+        GreyedCaptionColour(system.color(QPalette::Active, QPalette::Window).rgb() & 0xFFFFFF,
+                            system.color(QPalette::Active, QPalette::WindowText).rgb() & 0xFFFFFF));
     for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
         p.setColor(QPalette::Disabled, role, greyed);
     return p;

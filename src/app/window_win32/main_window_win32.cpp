@@ -7,6 +7,8 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <uxtheme.h>
+#include <vssym32.h>
 
 #include <exception>
 #include <stdexcept>
@@ -41,6 +43,21 @@ std::string Utf8(const wchar_t* text) {
 
 COLORREF ColourRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 COLORREF ColourRef(TRgb c) { return RGB(c.r, c.g, c.b); }
+uint32_t Rgb(COLORREF c) {
+    return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+}
+
+// The caption colour of a disabled control on the panel.
+COLORREF GreyedText() {
+    return ColourRef(GreyedCaptionColour(Rgb(GetSysColor(COLOR_BTNFACE)),
+                                         Rgb(GetSysColor(COLOR_BTNTEXT))));
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    return name;
+}
 
 // The face GDI actually gives for `font`, which may differ from the one asked for.
 std::wstring FaceOf(HFONT font) {
@@ -282,7 +299,13 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
                          reinterpret_cast<WPARAM>(control_fonts_[desc.id]), FALSE);
         }
         SendMessageW(radio_items_[0], BM_SETCHECK, BST_CHECKED, 0);
+        // A new child goes below its siblings: the box, made first, would cover its items, and
+        // with WS_CLIPSIBLINGS clip them away. The items go above it.
+        SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        for (HWND item : radio_items_) SetWindowSubclass(item, &TWin32Window::ControlProc, 0,
+                                                         reinterpret_cast<DWORD_PTR>(this));
     }
+    SetWindowSubclass(control, &TWin32Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
     if (desc.kind == ckCheckBox)
         SendMessageW(control, BM_SETCHECK, desc.checked ? BST_CHECKED : BST_UNCHECKED, 0);
     if (desc.hint[0] != '\0' && tooltips_) {
@@ -391,8 +414,8 @@ void TWin32Window::Clicked(HWND control) {
     }
 }
 
-// Buttons with their own text colour ("Connect" in white, "R" in red); disabled, the text
-// takes the system's grey.
+// Buttons with their own text colour ("R" in red); disabled, the text is greyed as on every
+// control of the panel.
 void TWin32Window::DrawButton(const DRAWITEMSTRUCT& item) {
     int id = 0;
     while (id < kControlCount && controls_[id] != item.hwndItem) ++id;
@@ -411,7 +434,7 @@ void TWin32Window::DrawButton(const DRAWITEMSTRUCT& item) {
     wchar_t text[64] = {};
     GetWindowTextW(item.hwndItem, text, 64);
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, disabled ? GetSysColor(COLOR_GRAYTEXT) : ColourRef(desc.text_colour));
+    SetTextColor(dc, disabled ? GreyedText() : ColourRef(desc.text_colour));
     HGDIOBJ old = SelectObject(dc, control_fonts_[id]);
     RECT text_area = area;
     if (pushed) OffsetRect(&text_area, 1, 1);
@@ -737,4 +760,113 @@ LRESULT TWin32Window::PanelMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     default: break;
     }
     return DefWindowProcW(panel_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK TWin32Window::ControlProc(HWND control, UINT message, WPARAM wparam,
+                                           LPARAM lparam, UINT_PTR, DWORD_PTR self) {
+    return reinterpret_cast<TWin32Window*>(self)->ControlMessage(control, message, wparam, lparam);
+}
+
+// What the standard controls leave undone on the panel:
+// - a group box paints its frame and caption only, and the panel, which clips its children,
+//   paints nothing under it: its inside is filled with the panel's face here;
+// - the system draws a disabled control's caption in its own grey, near 2:1 on the face: a
+//   disabled control is drawn here whole, in the system's look, with its caption greyed as
+//   the Linux window greys it (GreyedCaptionColour).
+LRESULT TWin32Window::ControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_ERASEBKGND:
+        if ((GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX &&
+            control == controls_[ciCOMGroup]) {
+            RECT r{};
+            GetClientRect(control, &r);
+            FillRect(reinterpret_cast<HDC>(wparam), &r, panel_brush_);
+            return 1;
+        }
+        break;
+    case WM_PAINT:
+        if (!IsWindowEnabled(control) && control != controls_[ciCOMGroup]) {
+            const LONG style = GetWindowLongW(control, GWL_STYLE);
+            const bool owner_drawn = ClassOf(control) == L"Button" &&
+                                     (style & BS_TYPEMASK) == BS_OWNERDRAW;
+            if (!owner_drawn) {
+                PaintGreyed(control);
+                return 0;
+            }
+        }
+        break;
+    case WM_ENABLE:
+    case WM_SETTEXT:
+    case BM_SETCHECK: {
+        // The system paints these changes itself, in its own grey when disabled.
+        const LRESULT result = DefSubclassProc(control, message, wparam, lparam);
+        if (!IsWindowEnabled(control)) InvalidateRect(control, nullptr, TRUE);
+        return result;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(control, &TWin32Window::ControlProc, 0);
+        break;
+    default: break;
+    }
+    return DefSubclassProc(control, message, wparam, lparam);
+}
+
+void TWin32Window::PaintGreyed(HWND control) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(control, &ps);
+    RECT area{};
+    GetClientRect(control, &area);
+    FillRect(dc, &area, panel_brush_);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    const bool is_button = ClassOf(control) == L"Button";
+    const LONG type = style & BS_TYPEMASK;
+    const bool check = is_button && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX);
+    const bool radio = is_button && (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON);
+    const bool push = is_button && !check && !radio;
+    const bool checked = SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+
+    // The control's own theme, if it draws with one (common controls 6 under visual styles).
+    HTHEME theme = GetWindowTheme(control);
+    RECT text_area = area;
+    if (push && !(style & BS_FLAT)) {
+        if (theme) {
+            DrawThemeBackground(theme, dc, BP_PUSHBUTTON, PBS_DISABLED, &area, nullptr);
+        } else {
+            DrawFrameControl(dc, &area, DFC_BUTTON, DFCS_BUTTONPUSH | DFCS_INACTIVE);
+        }
+    } else if (check || radio) {
+        // The box or the circle at the left, centred in height; the caption after it.
+        const int part = check ? BP_CHECKBOX : BP_RADIOBUTTON;
+        const int state = check ? int{checked ? CBS_CHECKEDDISABLED : CBS_UNCHECKEDDISABLED}
+                                : int{checked ? RBS_CHECKEDDISABLED : RBS_UNCHECKEDDISABLED};
+        SIZE size{Scaled(13), Scaled(13)};
+        if (theme) GetThemePartSize(theme, dc, part, state, nullptr, TS_DRAW, &size);
+        const int top = (area.bottom - size.cy) / 2;
+        RECT glyph{0, top, size.cx, top + size.cy};
+        if (theme) {
+            DrawThemeBackground(theme, dc, part, state, &glyph, nullptr);
+        } else {
+            DrawFrameControl(dc, &glyph, DFC_BUTTON,
+                             (check ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO) | DFCS_INACTIVE |
+                                 (checked ? DFCS_CHECKED : 0));
+        }
+        text_area.left = size.cx + Scaled(4);
+    }
+
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    UINT format = DT_SINGLELINE | DT_NOPREFIX;
+    if (push) {
+        format |= DT_CENTER | DT_VCENTER;
+    } else if (check || radio) {
+        format |= DT_LEFT | DT_VCENTER;
+    } else {
+        format |= (style & SS_TYPEMASK) == SS_RIGHT ? DT_RIGHT : DT_LEFT;
+    }
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GreyedText());
+    DrawTextW(dc, text, -1, &text_area, format);
+    SelectObject(dc, old);
+    EndPaint(control, &ps);
 }

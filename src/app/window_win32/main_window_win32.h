@@ -59,6 +59,11 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
   private:
     static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    // The panel's standard controls, subclassed: see ControlMessage.
+    static LRESULT CALLBACK ControlProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR id, DWORD_PTR self);
+    LRESULT ControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam);
+    void PaintGreyed(HWND control);
     LRESULT WindowMessage(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT PanelMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -92,6 +97,8 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     // TMainThreadPoster (any thread)
     void Post(std::function<void()> call) override;
 
+    // Pixels at 96 DPI in the window's DPI.
+    int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
     void CreateConsoleFont();
     HFONT ControlFont(const TControlDesc& desc);
     void FitLabel(TControlId id);
@@ -104,6 +111,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     template <class F> void Guarded(F&& handler);
 
     HINSTANCE instance_;
+    int dpi_ = 96;
     HWND window_ = nullptr;
     HWND panel_ = nullptr;
     HWND tooltips_ = nullptr;

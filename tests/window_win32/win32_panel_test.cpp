@@ -1,0 +1,198 @@
+// The Win32 panel as a user sees it under wine: every caption that is shown sits on the panel's
+// face colour and can be read against it, before Connect and while connected.
+//
+// A caption's text pixels are found by grabbing the control twice from the window's own
+// pixels, with its caption and with an empty one: what differs is the text, and the empty
+// grab is what lies behind it.
+#include "win32_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Luminance(uint32_t rgb) {
+    auto channel = [](uint32_t v) {
+        const double s = v / 255.0;
+        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel((rgb >> 16) & 0xFF) + 0.7152 * channel((rgb >> 8) & 0xFF) +
+           0.0722 * channel(rgb & 0xFF);
+}
+
+double Contrast(uint32_t a, uint32_t b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+uint32_t Rgb(COLORREF c) {
+    return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+}
+
+std::wstring TextOf(HWND control) {
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    return text;
+}
+
+// The pixels the main window shows where `control` is, 0xRRGGBB row by row.
+struct TGrab {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+TGrab Grab(HWND window, HWND control) {
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    TGrab g;
+    g.width = r.right - r.left;
+    g.height = r.bottom - r.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = g.width;
+    info.bmiHeader.biHeight = -g.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, g.width, g.height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const auto* p = static_cast<const uint32_t*>(bits);
+    g.pixels.assign(p, p + static_cast<size_t>(g.width) * g.height);
+    for (uint32_t& px : g.pixels) px &= 0xFFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return g;
+}
+
+uint32_t Dominant(const TGrab& g) {
+    std::map<uint32_t, int> counts;
+    for (uint32_t px : g.pixels) ++counts[px];
+    return std::max_element(counts.begin(), counts.end(),
+                            [](auto& a, auto& b) { return a.second < b.second; })
+        ->first;
+}
+
+// The caption of `control` against what is behind it: "" when it sits on the panel's face and
+// enough of its strokes reach `threshold`; otherwise what is wrong.
+std::string Illegible(HWND window, HWND control, const char* what, double threshold) {
+    const std::wstring text = TextOf(control);
+    const TGrab with = Grab(window, control);
+    SetWindowTextW(control, L"");
+    const TGrab without = Grab(window, control);
+    SetWindowTextW(control, text.c_str());
+    Grab(window, control); // drawn again with its caption
+
+    // A push button may have a face of its own under visual styles, but never the console's
+    // black: the box must be the panel's face or close to it.
+    const uint32_t face = Rgb(GetSysColor(COLOR_BTNFACE));
+    char line[256];
+    if (Contrast(Dominant(without), face) > 1.25) {
+        std::snprintf(line, sizeof line, "%s: on %06X, not on the panel's face %06X", what,
+                      Dominant(without), face);
+        return line;
+    }
+    int text_pixels = 0, legible = 0;
+    double best = 0;
+    for (size_t i = 0; i < with.pixels.size() && i < without.pixels.size(); ++i) {
+        if (with.pixels[i] == without.pixels[i]) continue;
+        ++text_pixels;
+        const double c = Contrast(with.pixels[i], without.pixels[i]);
+        best = std::max(best, c);
+        legible += c >= threshold;
+    }
+    // A caption is read from its strokes: a handful of pixels must reach the contrast (of a
+    // smoothed one-digit "0", a fifth of its pixels are whole strokes).
+    if (text_pixels > 0 && legible >= std::min(8, (text_pixels + 4) / 5)) return "";
+    std::snprintf(line, sizeof line, "%s: best %.2f:1 over %d text pixels, %d legible", what,
+                  best, text_pixels, legible);
+    return line;
+}
+
+class Win32Panel : public testing::Test {
+  protected:
+    void SetUp() override {
+        window = std::make_unique<TWin32Window>(GetModuleHandleW(nullptr));
+        window->message_box_hook = [](const std::string& text) {
+            ADD_FAILURE() << "message box: " << text;
+        };
+        window->Show(SW_SHOWNORMAL);
+        KillTimer(window->Handle(), 1); // no status update may change a caption between grabs
+        CapsLockOn();
+    }
+    // Something to read in the keyboard state label: Caps Lock on (a press toggles it).
+    void CapsLockOn() {
+        if (TextOf(window->Control(ciLabel1)).find(L"CAPS") != std::wstring::npos) return;
+        window->Form().AppMessage(kdDown, 0x3A, 0x14);
+        window->Form().AppMessage(kdUp, 0x3A, 0x14);
+    }
+
+    // Every shown caption of the panel, with the contrast it needs: 3:1 for the large "R",
+    // 4.5:1 for the rest.
+    std::vector<std::string> Illegibles() {
+        struct TCaption {
+            HWND control;
+            const char* what;
+            double threshold;
+        };
+        const TCaption captions[] = {
+            {window->Control(ciConnect), "Connect", 4.5},
+            {window->Control(ciDisconnect), "Disconnect", 4.5},
+            {window->Control(ciRscr), "R", 3.0},
+            {window->Control(ciButtonDel), "Del", 4.5},
+            {window->Control(ciEnaFloppy), "Floppy...", 4.5},
+            {window->RadioItem(0), "COM1", 4.5},
+            {window->RadioItem(1), "COM2", 4.5},
+            {window->Control(ciLabel1), "Label1", 4.5},
+            {window->Control(ciLabel2), "Label2", 4.5},
+        };
+        std::vector<std::string> found;
+        for (const TCaption& c : captions) {
+            if (!IsWindowVisible(c.control)) continue;
+            const std::string wrong = Illegible(window->Handle(), c.control, c.what, c.threshold);
+            if (!wrong.empty()) found.push_back(wrong);
+        }
+        return found;
+    }
+
+    std::unique_ptr<TWin32Window> window;
+};
+
+} // namespace
+
+TEST_F(Win32Panel, EveryCaptionSitsOnThePanelAndCanBeReadBeforeConnectAndWhileConnected) {
+    EXPECT_NE(TextOf(window->Control(ciLabel1)).find(L"CAPS"), std::wstring::npos);
+    EXPECT_EQ(Illegibles(), std::vector<std::string>{}) << "idle";
+
+    TWinSimTarget target({"--print-events", "--time-limit", "60"});
+    std::vector<std::string> connected;
+    std::wstring label1;
+    TWinStepper steps;
+    steps.Then("connected", [&] { return target.Printed("connected image=0"); },
+               [&] {
+                   // Connect may have activated the window, which takes the system's Caps Lock
+                   // (off) over.
+                   CapsLockOn();
+                   label1 = TextOf(window->Control(ciLabel1));
+                   connected = Illegibles();
+                   window->Form().CloseComClick();
+               });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_NE(label1.find(L"CAPS"), std::wstring::npos);
+    EXPECT_EQ(connected, std::vector<std::string>{}) << "connected";
+}
