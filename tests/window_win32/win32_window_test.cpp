@@ -3,7 +3,9 @@
 // through XTest that reach the target through wine's key messages and the window's key filter).
 #include "win32_rig.h"
 
+#include "command_line.h"
 #include "fakes.h"
+#include "win32_resources.h"
 #include "palette.h"
 
 #include <commctrl.h>
@@ -468,6 +470,52 @@ TEST_F(Win32Window, KeysTypedThroughXTestAndThePanelButtonsReachTheTarget) {
                                    "key 12 ", "key 1B 7F "})
         EXPECT_NE(out.find(line), std::string::npos) << line << " missing in:\n" << out;
     EXPECT_LT(out.find("key 61 "), out.find("key 41 "));
+}
+
+// The program's own resources, linked into this test program as into quorvik.exe.
+TEST(Win32Resources, TheIconComesInEverySizeAndTheVersionIsTheProgramsOwn) {
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    for (int size : {16, 32, 48, 256}) {
+        HICON icon = static_cast<HICON>(
+            LoadImageW(self, MAKEINTRESOURCEW(QUORVIK_ICON), IMAGE_ICON, size, size, 0));
+        ASSERT_NE(icon, nullptr) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, size);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    TWin32Window window(self);
+    EXPECT_NE(GetClassLongPtrW(window.Handle(), GCLP_HICON), 0);
+
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    DWORD ignored = 0;
+    std::vector<char> data(GetFileVersionInfoSizeW(path, &ignored));
+    ASSERT_FALSE(data.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(data.size()), data.data()));
+    auto value = [&](const wchar_t* name) {
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
+            return std::string();
+        char out[256] = {};
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+        return std::string(out);
+    };
+    EXPECT_EQ(value(L"ProductName"), "Quorvik");
+    EXPECT_EQ(value(L"FileVersion"), kProgramVersion);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::string numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numbers, kProgramVersion);
 }
 
 } // namespace

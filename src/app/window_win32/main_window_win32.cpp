@@ -77,7 +77,10 @@ void RegisterClasses(HINSTANCE instance, WNDPROC main_proc, WNDPROC panel_proc) 
     c.lpfnWndProc = main_proc;
     c.hInstance = instance;
     c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
-    c.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));      // IDI_APPLICATION
+    c.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(QUORVIK_ICON));
+    c.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(QUORVIK_ICON), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     c.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     c.lpszClassName = kWindowClass;
     if (!RegisterClassExW(&c) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
@@ -86,6 +89,7 @@ void RegisterClasses(HINSTANCE instance, WNDPROC main_proc, WNDPROC panel_proc) 
     c.style = 0;
     c.lpfnWndProc = panel_proc;
     c.hIcon = nullptr;
+    c.hIconSm = nullptr;
     c.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     c.lpszClassName = kPanelClass;
     if (!RegisterClassExW(&c) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
