@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps
+.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps package windows-dist
 
 deps:
 	@scripts/install-deps
@@ -17,6 +17,11 @@ build: $(BUILD)/CMakeCache.txt
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The Debian package, build/quorvik_VERSION_amd64.deb (CPack; see packaging/).
+package: deps
+	$(MAKE) build
+	cd $(BUILD) && cpack -G DEB
 
 run: deps
 	$(MAKE) build
