@@ -83,6 +83,10 @@ build-win/CMakeCache.txt:
 windows: win-deps build-win/CMakeCache.txt
 	cmake --build build-win -j $(JOBS)
 
+# The Windows zip, build-win/quorvik-VERSION-windows-x64.zip (CPack; see packaging/windows.cmake).
+windows-dist: windows
+	cd build-win && cpack -G ZIP
+
 # The cross-built tests under wine, the Win32 window and quorvik.exe on Xvfb against the
 # simulated target, each bounded in time (see scripts/win-test).
 win-test: windows
