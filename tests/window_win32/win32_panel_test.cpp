@@ -196,3 +196,59 @@ TEST_F(Win32Panel, EveryCaptionSitsOnThePanelAndCanBeReadBeforeConnectAndWhileCo
     EXPECT_NE(label1.find(L"CAPS"), std::wstring::npos);
     EXPECT_EQ(connected, std::vector<std::string>{}) << "connected";
 }
+
+// At the system's DPI (scripts/win-test runs this at 96, 144 and 192 DPI, set through wine's
+// LogPixels, and names it in QUORVIK_TEST_DPI): the panel scaled, the console at a whole zoom,
+// drawn crisp.
+TEST_F(Win32Panel, ThePanelScalesWithTheDpiAndTheConsoleTakesAWholeZoom) {
+    const int dpi = window->Dpi();
+    if (!Env("QUORVIK_TEST_DPI").empty()) {
+        EXPECT_EQ(dpi, std::stoi(Env("QUORVIK_TEST_DPI")));
+    }
+    // The rig's screen has room for zoom 2 (1440 x 800 and the panel).
+    const int z = window->Form().Zoom();
+    EXPECT_EQ(z, std::max(1, (dpi + 48) / 96 > 2 ? 2 : (dpi + 48) / 96)) << dpi << " DPI";
+    const int cw = window->Form().CellWidth(), ch = window->Form().CellHeight();
+    RECT client{};
+    GetClientRect(window->Handle(), &client);
+    EXPECT_EQ(client.right, 80 * cw * z);
+    EXPECT_EQ(client.bottom, 25 * ch * z + MulDiv(41, dpi, 96));
+    std::printf("[ figures  ] %d DPI: zoom %d, cell %d x %d shown as %d x %d, client %ld x %ld\n",
+                dpi, z, cw, ch, cw * z, ch * z, client.right, client.bottom);
+
+    // Every caption fits its control: nothing is cut ("Floppy..." to "Floppy.").
+    for (HWND control : {window->Control(ciEnaFloppy), window->RadioItem(0), window->RadioItem(1),
+                         window->Control(ciConnect), window->Control(ciDisconnect)}) {
+        HDC dc = GetDC(control);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        const std::wstring text = TextOf(control);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        RECT r{};
+        GetClientRect(control, &r);
+        const bool boxed = (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) != BS_PUSHBUTTON;
+        const int glyph = boxed ? MulDiv(13 + 3, dpi, 96) : 0; // the box or circle and its gap
+        EXPECT_LE(size.cx + glyph, r.right) << std::string(text.begin(), text.end());
+        EXPECT_LE(size.cy, r.bottom) << std::string(text.begin(), text.end());
+    }
+
+    // A glyph cell, white on black: in the window every image pixel is a square of z x z of
+    // one colour, white or black, never a blend.
+    window->Form().Screen().CharOut(0x0F, 0, 0, 'A');
+    window->Form().ScreenRefresh();
+    const int top = MulDiv(41, dpi, 96);
+    HDC dc = GetDC(window->Handle());
+    int blends = 0, uneven = 0;
+    for (int y = 0; y < ch * z; ++y)
+        for (int x = 0; x < cw * z; ++x) {
+            const uint32_t px = Rgb(GetPixel(dc, x, top + y));
+            const uint32_t image = window->ImagePixel(x / z, y / z);
+            blends += px != 0 && px != 0xFFFFFF;
+            uneven += px != image;
+        }
+    ReleaseDC(window->Handle(), dc);
+    EXPECT_EQ(blends, 0);
+    EXPECT_EQ(uneven, 0);
+}

@@ -104,7 +104,10 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
     GetClassNameA(window->Handle(), class_name, sizeof class_name);
     EXPECT_STREQ(class_name, "Quorvik");
     EXPECT_EQ(Text(window->Handle()), "Quorvik V1.00 for Windows");
-    EXPECT_EQ(PlaceIn(window->Panel(), window->Handle()), (TRect{0, 0, window->Form().CellWidth() * 80, 41}));
+    // Every place is the panel's at 96 DPI, scaled to the window's DPI.
+    auto scaled = [&](int pixels) { return MulDiv(pixels, window->Dpi(), 96); };
+    const int width = window->Form().CellWidth() * window->Form().Zoom() * 80;
+    EXPECT_EQ(PlaceIn(window->Panel(), window->Handle()), (TRect{0, 0, width, scaled(41)}));
 
     int hints = 0;
     for (const TControlDesc& desc : kPanelControls) {
@@ -118,11 +121,13 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
         const TRect place = PlaceIn(control, window->Panel());
         if (desc.kind == ckLabel) {
             if (!desc.align_right) {
-                EXPECT_EQ(place.left, desc.left) << desc.name;
+                EXPECT_EQ(place.left, scaled(desc.left)) << desc.name;
             }
-            EXPECT_EQ(place.top, desc.top) << desc.name;
+            EXPECT_EQ(place.top, scaled(desc.top)) << desc.name;
         } else {
-            EXPECT_EQ(place, (TRect{desc.left, desc.top, desc.width, desc.height})) << desc.name;
+            EXPECT_EQ(place, (TRect{scaled(desc.left), scaled(desc.top), scaled(desc.width),
+                                    scaled(desc.height)}))
+                << desc.name;
             if (desc.kind != ckRadioGroup) {
                 EXPECT_EQ(Text(control), desc.caption) << desc.name;
             }
@@ -131,7 +136,7 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
     }
     // The status label keeps against the panel's right edge.
     const TRect status = PlaceIn(window->Control(ciLabel2), window->Panel());
-    EXPECT_EQ(status.left + status.width, window->Form().CellWidth() * 80 - 2);
+    EXPECT_EQ(status.left + status.width, width - scaled(2));
     EXPECT_EQ(Text(window->Control(ciLabel2)), "0");
 
     // The radio items inside their box, "COM1" chosen.
@@ -171,10 +176,13 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
     } else {
         EXPECT_EQ(face, L"Terminal");
     }
+    // At the console's zoom (1 at 96 DPI), below the panel.
+    const int z = window->Form().Zoom();
+    const int panel = MulDiv(41, window->Dpi(), 96);
     RECT client{};
     GetClientRect(window->Handle(), &client);
-    EXPECT_EQ(client.right, 80 * cw);
-    EXPECT_EQ(client.bottom, 25 * ch + 41);
+    EXPECT_EQ(client.right, 80 * cw * z);
+    EXPECT_EQ(client.bottom, 25 * ch * z + panel);
 
     TScreen& screen = window->Form().Screen();
     screen.CharOut(0xF1, 3, 2, 0xDB); // a full block, dark blue on white
@@ -196,13 +204,16 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
     EXPECT_EQ(cell_is(2, 5, 0), 0);
     EXPECT_EQ(cell_is(1, 3, 0), 0);
 
-    // Copied unscaled below the panel.
-    EXPECT_EQ(WindowPixel(window->Handle(), 3 * cw + 1, 41 + 2 * ch + 1), Rgb(kColourTable[1]));
-    EXPECT_EQ(WindowPixel(window->Handle(), 4 * cw + cw - 1, 41 + 3 * ch - 1), Rgb(kColourTable[8]));
-    EXPECT_EQ(WindowPixel(window->Handle(), 80 * cw - 1, 41 + 25 * ch - 1), Rgb(kColourTable[14]));
+    // Copied below the panel, each image pixel a square of z x z.
+    auto at = [&](int x, int y) { return WindowPixel(window->Handle(), x * z, panel + y * z); };
+    EXPECT_EQ(at(3 * cw, 2 * ch), Rgb(kColourTable[1]));
+    EXPECT_EQ(WindowPixel(window->Handle(), 5 * cw * z - 1, panel + 3 * ch * z - 1),
+              Rgb(kColourTable[8]));
+    EXPECT_EQ(WindowPixel(window->Handle(), 80 * cw * z - 1, panel + 25 * ch * z - 1),
+              Rgb(kColourTable[14]));
 
     // Larger (as far as the screen allows): stretched over the area below the panel.
-    RECT frame{0, 0, 80 * cw * 5 / 4, 25 * ch * 5 / 4 + 41};
+    RECT frame{0, 0, 80 * cw * z * 5 / 4, 25 * ch * z * 5 / 4 + panel};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window->Handle(), GWL_STYLE)),
                        FALSE, 0);
     SetWindowPos(window->Handle(), nullptr, 0, 0, frame.right - frame.left,
@@ -213,7 +224,7 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
     // The middle of a cell, scaled.
     auto shown = [&](int row, int column) {
         const int x = (column * cw + cw / 2) * client.right / (80 * cw);
-        const int y = 41 + (row * ch + ch / 2) * (client.bottom - 41) / (25 * ch);
+        const int y = panel + (row * ch + ch / 2) * (client.bottom - panel) / (25 * ch);
         return WindowPixel(window->Handle(), x, y);
     };
     EXPECT_EQ(shown(2, 3), Rgb(kColourTable[1]));

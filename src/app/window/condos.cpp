@@ -4,6 +4,7 @@
 #include "key_hook.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
@@ -15,8 +16,12 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QWindow>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cmath>
 
 TConDos* ConDos = nullptr;
 std::function<void(const QString&)> TConDos::message_box_hook;
@@ -244,6 +249,16 @@ TRect TConDos::MeasureConsoleText(const char* text) {
 
 int TConDos::PanelHeight() const { return Panel->height(); }
 
+TRect TConDos::WorkArea() const {
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!shown) return TRect{0, 0, width(), height()};
+    const QRect room = shown->availableGeometry();
+    // The frame, where a window manager has put one (nothing before the window is shown).
+    const int frame_width = frameGeometry().width() - width();
+    const int frame_height = frameGeometry().height() - height();
+    return TRect{0, 0, room.width() - frame_width, room.height() - frame_height};
+}
+
 void TConDos::FocusWindow() {
     activateWindow();
     setFocus();
@@ -325,6 +340,10 @@ void TConDos::closeEvent(QCloseEvent* event) {
 
 bool TConDos::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate && form_) form_->FormActivate();
+    // On a screen of another device pixel ratio, the zoom is decided again.
+    if (e->type() == QEvent::ScreenChangeInternal && form_ && renderer_ &&
+        devicePixelRatioF() != form_->PixelRatio())
+        form_->FormDpiChanged();
     return QWidget::event(e);
 }
 
@@ -337,7 +356,12 @@ void TConDos::paintEvent(QPaintEvent*) {
     if (paint_stretched_) {
         painter.drawImage(QRect(a.left, a.top, a.width, a.height), renderer_->Bitmap());
     } else {
-        painter.drawImage(QPoint(a.left, a.top), renderer_->Bitmap());
+        // Each image pixel a square of zoom device pixels (the form's zoom), from a corner on
+        // the device pixel grid: crisp at any device pixel ratio, never smoothed.
+        const double ratio = devicePixelRatioF();
+        renderer_->SetShownRatio(ratio / form_->Zoom());
+        painter.drawImage(QPointF(std::ceil(a.left * ratio) / ratio, std::ceil(a.top * ratio) / ratio),
+                          renderer_->Bitmap());
     }
 }
 

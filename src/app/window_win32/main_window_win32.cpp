@@ -97,6 +97,20 @@ void RegisterClasses(HINSTANCE instance, WNDPROC main_proc, WNDPROC panel_proc) 
                                  std::to_string(GetLastError()) + ")");
 }
 
+// The window's DPI: GetDpiForWindow where Windows has it (10, 1607 on), else the screen's.
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto get_dpi_for_window = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (get_dpi_for_window) {
+        if (const UINT dpi = get_dpi_for_window(window)) return static_cast<int>(dpi);
+    }
+    HDC dc = GetDC(window);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(window, dc);
+    return dpi > 0 ? dpi : 96;
+}
+
 } // namespace
 
 TWin32Window::TWin32Window(HINSTANCE instance) : instance_(instance) {
@@ -111,10 +125,11 @@ TWin32Window::TWin32Window(HINSTANCE instance) : instance_(instance) {
     if (!window_)
         throw std::runtime_error("CreateWindowEx failed (Error: " +
                                  std::to_string(GetLastError()) + ")");
+    dpi_ = WindowDpi(window_);
     RECT client{};
     GetClientRect(window_, &client);
     CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                    0, 0, client.right, kPanelHeight, window_, nullptr, instance_, this);
+                    0, 0, client.right, Scaled(kPanelHeight), window_, nullptr, instance_, this);
     tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
@@ -195,9 +210,16 @@ void TWin32Window::CreateConsoleFont() {
 }
 
 HFONT TWin32Window::ControlFont(const TControlDesc& desc) {
-    if (desc.face == ffConsole) return console_font_;
     LOGFONTW lf{};
-    lf.lfHeight = -desc.font_pixels;
+    if (desc.face == ffConsole) {
+        // The console's font at the panel's scale ("R"); the console itself takes a zoom.
+        if (dpi_ == 96) return console_font_;
+        GetObjectW(console_font_, sizeof lf, &lf);
+        lf.lfHeight = MulDiv(lf.lfHeight, dpi_, 96);
+        lf.lfWidth = MulDiv(lf.lfWidth, dpi_, 96);
+        return CreateFontIndirectW(&lf);
+    }
+    lf.lfHeight = -Scaled(desc.font_pixels);
     lf.lfWeight = desc.bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     if (desc.face == ffFixed) {
@@ -275,8 +297,8 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
         caption.clear();
         break;
     }
-    HWND control = CreateWindowExW(0, window_class, caption.c_str(), style, desc.left, desc.top,
-                                   desc.width, desc.height, parent, nullptr, instance_, nullptr);
+    HWND control = CreateWindowExW(0, window_class, caption.c_str(), style, 0, 0, 0, 0, parent,
+                                   nullptr, instance_, nullptr);
     controls_[desc.id] = control;
     if (desc.kind == ckBar) {
         bar_brush_ = CreateSolidBrush(ColourRef(desc.text_colour));
@@ -291,14 +313,12 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
         const size_t split = items.find('\n');
         const std::wstring names[2] = {Wide(items.substr(0, split)),
                                        Wide(split == std::string::npos ? "" : items.substr(split + 1))};
-        const int column = (desc.width - 8) / 2;
         for (int i = 0; i < 2; ++i) {
             radio_items_[i] = CreateWindowExW(
                 0, L"BUTTON", names[i].c_str(),
                 WS_CHILD | WS_CLIPSIBLINGS | BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0) |
                     (desc.visible ? WS_VISIBLE : 0) | (desc.enabled ? 0 : WS_DISABLED),
-                desc.left + 6 + i * column, desc.top + 12, column - 2, 16, panel_, nullptr,
-                instance_, nullptr);
+                0, 0, 0, 0, panel_, nullptr, instance_, nullptr);
             SendMessageW(radio_items_[i], WM_SETFONT,
                          reinterpret_cast<WPARAM>(control_fonts_[desc.id]), FALSE);
         }
@@ -322,10 +342,27 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
         tool.lpszText = const_cast<wchar_t*>(hint.c_str()); // copied by the tooltip control
         SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    if (desc.kind != ckBar) PlaceOnPanel(desc.id);
     if (desc.id == ciButtonDel) // covers "R" while shown
         SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (desc.id == ciLabel1) FitLabel(ciLabel1);
-    if (desc.id == ciLabel2) PlaceStatusLabel();
+}
+
+// A control at its place in the panel, scaled from 96 DPI to the window's; a radio group's items
+// in two columns inside its box, below its top line.
+void TWin32Window::PlaceOnPanel(TControlId id) {
+    const TControlDesc& d = specs_[id];
+    SetWindowPos(controls_[id], nullptr, Scaled(d.left), Scaled(d.top), Scaled(d.width),
+                 Scaled(d.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    if (d.kind == ckRadioGroup) {
+        const int column = (Scaled(d.width) - Scaled(8)) / 2;
+        for (int i = 0; i < 2; ++i) {
+            SetWindowPos(radio_items_[i], nullptr, Scaled(d.left + 6) + i * column,
+                         Scaled(d.top + 12), column - Scaled(2), Scaled(16),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    if (d.kind == ckLabel) FitLabel(id);
+    if (id == ciLabel2) PlaceStatusLabel();
 }
 
 // A label is as large as its text.
@@ -353,7 +390,7 @@ void TWin32Window::PlaceStatusLabel() {
     GetClientRect(panel_, &panel);
     GetWindowRect(label, &own);
     const int width = own.right - own.left;
-    SetWindowPos(label, nullptr, panel.right - width - 2, 1, 0, 0,
+    SetWindowPos(label, nullptr, panel.right - width - Scaled(2), Scaled(1), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -497,6 +534,24 @@ void TWin32Window::FocusWindow() {
     SetFocus(window_);
 }
 
+double TWin32Window::DpiScale() const { return dpi_ / 96.0; }
+
+// The window works in device pixels: it declares itself aware of each monitor's DPI.
+double TWin32Window::PixelRatio() const { return 1.0; }
+
+TRect TWin32Window::WorkArea() const {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST), &monitor);
+    RECT frame{}, client{};
+    GetWindowRect(window_, &frame);
+    GetClientRect(window_, &client);
+    const int frame_width = (frame.right - frame.left) - client.right;
+    const int frame_height = (frame.bottom - frame.top) - client.bottom;
+    return TRect{0, 0, monitor.rcWork.right - monitor.rcWork.left - frame_width,
+                 monitor.rcWork.bottom - monitor.rcWork.top - frame_height};
+}
+
 // ---- The off-screen image ----
 
 void TWin32Window::CreateImage(int cell_width, int cell_height) {
@@ -546,7 +601,8 @@ void TWin32Window::DrawCell(int row, int column, TCell cell) {
 void TWin32Window::CopyImage(const TRect& area, bool stretched) {
     if (!window_ || !image_dc_) return;
     HDC dc = paint_dc_ ? paint_dc_ : GetDC(window_);
-    if (stretched) {
+    if (stretched || area.width != image_width_ || area.height != image_height_) {
+        // At the console's zoom as when stretched: nearest neighbour, never smoothed.
         SetStretchBltMode(dc, COLORONCOLOR);
         StretchBlt(dc, area.left, area.top, area.width, area.height, image_dc_, 0, 0,
                    image_width_, image_height_, SRCCOPY);
@@ -715,11 +771,39 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         break;
     case WM_SIZE:
         if (panel_) {
-            MoveWindow(panel_, 0, 0, LOWORD(lparam), kPanelHeight, TRUE);
+            MoveWindow(panel_, 0, 0, LOWORD(lparam), Scaled(kPanelHeight), TRUE);
             PlaceStatusLabel();
         }
         if (form_ && image_dc_) Guarded([this] { form_->FormResize(); });
         return 0;
+    case WM_DPICHANGED: {
+        dpi_ = HIWORD(wparam);
+        // The panel's fonts and places at the new DPI; the window where Windows suggests, then
+        // at its natural size at the zoom the form decides.
+        for (const TControlDesc& desc : specs_) {
+            if (!controls_[desc.id] || desc.kind == ckBar) continue;
+            HFONT old = control_fonts_[desc.id];
+            control_fonts_[desc.id] = ControlFont(desc);
+            SendMessageW(controls_[desc.id], WM_SETFONT,
+                         reinterpret_cast<WPARAM>(control_fonts_[desc.id]), TRUE);
+            if (desc.kind == ckRadioGroup) {
+                for (HWND item : radio_items_)
+                    SendMessageW(item, WM_SETFONT,
+                                 reinterpret_cast<WPARAM>(control_fonts_[desc.id]), TRUE);
+            }
+            if (old && old != console_font_) DeleteObject(old);
+        }
+        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        for (const TControlDesc& desc : specs_) {
+            if (controls_[desc.id] && desc.kind != ckBar) PlaceOnPanel(desc.id);
+        }
+        if (form_ && image_dc_) Guarded([this] { form_->FormDpiChanged(); });
+        InvalidateRect(window_, nullptr, TRUE);
+        return 0;
+    }
     case WM_ACTIVATE:
         if (LOWORD(wparam) != WA_INACTIVE && form_) Guarded([this] { form_->FormActivate(); });
         break;

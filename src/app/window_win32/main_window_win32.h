@@ -46,6 +46,8 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     HWND Control(TControlId id) const { return controls_[id]; }
     HWND RadioItem(int item) const { return radio_items_[item]; }
     HWND Tooltips() const { return tooltips_; }
+    // The window's DPI (96 is 100 %).
+    int Dpi() const { return dpi_; }
     // The console font's face as GDI chose it ("Terminal", or the fallback's).
     const std::wstring& ConsoleFontFace() const { return console_face_; }
     // One pixel of the off-screen image, 0xRRGGBB.
@@ -83,6 +85,9 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     int PanelHeight() const override;
     void SetClientSize(int width, int height) override;
     void FocusWindow() override;
+    double DpiScale() const override;
+    double PixelRatio() const override;
+    TRect WorkArea() const override;
     void CreateImage(int cell_width, int cell_height) override;
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;
@@ -101,6 +106,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
     void CreateConsoleFont();
     HFONT ControlFont(const TControlDesc& desc);
+    void PlaceOnPanel(TControlId id);
     void FitLabel(TControlId id);
     void PlaceStatusLabel();
     void Clicked(HWND control);
