@@ -1,29 +1,9 @@
 // The panel's pure rules, whatever the window system.
 #include "console_form.h"
+#include "contrast.h"
 #include "form_view.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-
-namespace {
-
-double Luminance(uint32_t rgb) {
-    auto channel = [](uint32_t v) {
-        const double s = v / 255.0;
-        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel((rgb >> 16) & 0xFF) + 0.7152 * channel((rgb >> 8) & 0xFF) +
-           0.0722 * channel(rgb & 0xFF);
-}
-
-double Contrast(uint32_t a, uint32_t b) {
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-} // namespace
 
 TEST(Panel, AGreyedCaptionReadsOnTheFaceYetStaysFainterThanANormalOne) {
     // Light faces of wine, Windows and Qt's Fusion style, and a dark one.

@@ -4,6 +4,7 @@
 // A caption's text pixels are found by grabbing the control twice from the window's own
 // pixels, with its caption and with an empty one: what differs is the text, and the empty
 // grab is what lies behind it.
+#include "contrast.h"
 #include "win32_rig.h"
 
 #include <gtest/gtest.h>
@@ -16,20 +17,6 @@
 #include <vector>
 
 namespace {
-
-double Luminance(uint32_t rgb) {
-    auto channel = [](uint32_t v) {
-        const double s = v / 255.0;
-        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel((rgb >> 16) & 0xFF) + 0.7152 * channel((rgb >> 8) & 0xFF) +
-           0.0722 * channel(rgb & 0xFF);
-}
-
-double Contrast(uint32_t a, uint32_t b) {
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 uint32_t Rgb(COLORREF c) {
     return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
