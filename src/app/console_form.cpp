@@ -247,14 +247,24 @@ void TConsoleForm::FormActivate() {
     keyboard_.FormActivate(view_.ReadLockState());
 }
 
-// The natural size at the zoom the DPI asks for: the client area, the cursor bar.
+// The natural size at the zoom the DPI asks for: the client area, the cursor bar. The window is
+// as wide as the console, or as the panel's controls where they need more (a DPI scale on a
+// screen too small for the console's zoom to follow it).
 void TConsoleForm::Layout() {
     saved_panel_height_ = view_.PanelHeight();
     pixel_ratio_ = view_.PixelRatio() > 0 ? view_.PixelRatio() : 1.0;
     zoom_ = ConsoleZoom(view_.DpiScale(), kScreenColumns * cell_width_, kScreenRows * cell_height_,
                         saved_panel_height_, pixel_ratio_, view_.WorkArea());
+    int controls = 0; // the panel's extent at 96 DPI, the status label's room besides
+    for (const TControlDesc& desc : kPanelControls) {
+        if (desc.kind != ckBar && !desc.align_right)
+            controls = std::max(controls, desc.left + desc.width);
+    }
+    constexpr int kStatusRoom = 40;
+    panel_width_ = static_cast<int>(
+        std::ceil((controls + kStatusRoom) * view_.DpiScale() / pixel_ratio_ - 1e-9));
     const TRect console = NaturalConsole();
-    view_.SetClientSize(console.width, console.top + console.height);
+    view_.SetClientSize(std::max(console.width, panel_width_), console.top + console.height);
     bar_ = TRect{0, 0, console.width / kScreenColumns, BarHeight()};
     view_.PlaceControl(ciMarker, bar_);
 }
@@ -369,7 +379,8 @@ void TConsoleForm::FormResize() {
     const int height = view_.ClientHeight();
     const TRect natural = NaturalConsole();
     bar_.height = BarHeight();
-    if (width == natural.width && height == natural.top + natural.height) {
+    if (width == std::max(natural.width, panel_width_) &&
+        height == natural.top + natural.height) {
         bar_.width = natural.width / kScreenColumns;
         stretch_mode_ = false;
     } else {

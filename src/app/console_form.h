@@ -127,6 +127,7 @@ class TConsoleForm final : public TConsoleHost {
     int saved_panel_height_ = 0;
     int zoom_ = 1;
     double pixel_ratio_ = 1.0;
+    int panel_width_ = 0; // the width the panel's controls need, in client units
     bool stretch_mode_ = false;
     TRect bar_;                // the cursor bar's place and size
     int bar_column_ = -1;

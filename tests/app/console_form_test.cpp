@@ -170,14 +170,17 @@ TEST_F(ConsoleFormTest, AboveNinetySixDpiTheConsoleIsShownAtAWholeZoomWithItsCur
     EXPECT_EQ(view.client_height, 575);
     EXPECT_EQ(bar_at(10, 5), (TRect{120, 125 + 41, 12, 3}));
 
-    // A screen too small for zoom 2 keeps 1; back at 96 DPI, the natural size again.
+    // A screen too small for zoom 2 keeps 1, in a window as wide as its panel needs: its
+    // controls end at 574 pixels at 96 DPI, and the status label wants room beside them.
     view.pixel_ratio = 1.0;
     view.panel_height = 62;
     view.work_area = TRect{0, 0, 1366, 728};
     form.FormDpiChanged();
     EXPECT_EQ(form.Zoom(), 1);
-    EXPECT_EQ(view.client_width, 720);
+    EXPECT_EQ(view.client_width, (574 + 40) * 3 / 2);
     EXPECT_EQ(view.client_height, 462);
+    EXPECT_FALSE(form.StretchMode());
+    EXPECT_EQ(form.ConsoleArea(), (TRect{0, 62, 720, 400}));
     view.dpi_scale = 1.0;
     view.panel_height = 41;
     form.FormDpiChanged();

@@ -28,7 +28,8 @@ std::wstring TextOf(HWND control) {
     return text;
 }
 
-// The pixels the main window shows where `control` is, 0xRRGGBB row by row.
+// The pixels the main window shows where `control` is (as far as it lies inside the client
+// area), 0xRRGGBB row by row.
 struct TGrab {
     int width = 0, height = 0;
     std::vector<uint32_t> pixels;
@@ -37,9 +38,11 @@ struct TGrab {
 TGrab Grab(HWND window, HWND control) {
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RECT r{};
+    RECT r{}, client{};
     GetWindowRect(control, &r);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    GetClientRect(window, &client);
+    IntersectRect(&r, &r, &client); // what the window shows of it
     TGrab g;
     g.width = r.right - r.left;
     g.height = r.bottom - r.top;
@@ -238,4 +241,43 @@ TEST_F(Win32Panel, ThePanelScalesWithTheDpiAndTheConsoleTakesAWholeZoom) {
     ReleaseDC(window->Handle(), dc);
     EXPECT_EQ(blends, 0);
     EXPECT_EQ(uneven, 0);
+}
+
+// Moved to a screen of another DPI, the window lays itself out again (wine has one DPI for all
+// screens and never sends WM_DPICHANGED: the message is sent here as Windows would).
+TEST_F(Win32Panel, WmDpiChangedLaysThePanelAndTheConsoleOutAgain) {
+    const int before = window->Dpi();
+    auto place_of = [&](HWND control) {
+        RECT r{};
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, window->Panel(), reinterpret_cast<POINT*>(&r), 2);
+        return TRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    };
+    for (int dpi : {before * 3 / 2, before}) {
+        RECT frame{};
+        GetWindowRect(window->Handle(), &frame);
+        SendMessageW(window->Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&frame));
+        EXPECT_EQ(window->Dpi(), dpi);
+        auto scaled = [&](int pixels) { return MulDiv(pixels, dpi, 96); };
+        const TControlDesc& floppy = kPanelControls[ciEnaFloppy];
+        EXPECT_EQ(place_of(window->Control(ciEnaFloppy)),
+                  (TRect{scaled(floppy.left), scaled(floppy.top), scaled(floppy.width),
+                         scaled(floppy.height)}))
+            << dpi;
+        // The zoom the form decides for this DPI and screen; the window at its natural size.
+        const int z = window->Form().Zoom();
+        EXPECT_EQ(z, ConsoleZoom(dpi / 96.0, 80 * window->Form().CellWidth(),
+                                 25 * window->Form().CellHeight(), scaled(41), 1.0,
+                                 window->WorkAreaForTests()));
+        RECT client{};
+        GetClientRect(window->Handle(), &client);
+        // As wide as the console, or as the panel needs where the zoom cannot follow the DPI.
+        EXPECT_EQ(client.right, std::max(80 * window->Form().CellWidth() * z,
+                                         ((574 + 40) * dpi + 95) / 96))
+            << dpi;
+        EXPECT_EQ(client.bottom, 25 * window->Form().CellHeight() * z + scaled(41)) << dpi;
+        EXPECT_FALSE(window->Form().StretchMode()) << dpi;
+        EXPECT_EQ(Illegibles(), std::vector<std::string>{}) << dpi << " DPI";
+    }
 }

@@ -797,6 +797,10 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         SetWindowPos(window_, nullptr, suggested->left, suggested->top,
                      suggested->right - suggested->left, suggested->bottom - suggested->top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
+        // The panel's new height now: a suggested rectangle of the same size brings no WM_SIZE.
+        RECT client{};
+        GetClientRect(window_, &client);
+        MoveWindow(panel_, 0, 0, client.right, Scaled(kPanelHeight), TRUE);
         for (const TControlDesc& desc : specs_) {
             if (controls_[desc.id] && desc.kind != ckBar) PlaceOnPanel(desc.id);
         }

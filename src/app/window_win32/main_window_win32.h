@@ -46,8 +46,9 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     HWND Control(TControlId id) const { return controls_[id]; }
     HWND RadioItem(int item) const { return radio_items_[item]; }
     HWND Tooltips() const { return tooltips_; }
-    // The window's DPI (96 is 100 %).
+    // The window's DPI (96 is 100 %), and the room it reports for its client area.
     int Dpi() const { return dpi_; }
+    TRect WorkAreaForTests() const { return WorkArea(); }
     // The console font's face as GDI chose it ("Terminal", or the fallback's).
     const std::wstring& ConsoleFontFace() const { return console_face_; }
     // One pixel of the off-screen image, 0xRRGGBB.
