@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps
+.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps package windows-dist
 
 deps:
 	@scripts/install-deps
@@ -17,6 +17,11 @@ build: $(BUILD)/CMakeCache.txt
 test: deps
 	$(MAKE) build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# The Debian package, build/quorvik_VERSION_amd64.deb (CPack; see packaging/).
+package: deps
+	$(MAKE) build
+	cd $(BUILD) && cpack -G DEB
 
 run: deps
 	$(MAKE) build
@@ -77,6 +82,10 @@ build-win/CMakeCache.txt:
 
 windows: win-deps build-win/CMakeCache.txt
 	cmake --build build-win -j $(JOBS)
+
+# The Windows zip, build-win/quorvik-VERSION-windows-x64.zip (CPack; see packaging/windows.cmake).
+windows-dist: windows
+	cd build-win && cpack -G ZIP
 
 # The cross-built tests under wine, the Win32 window and quorvik.exe on Xvfb against the
 # simulated target, each bounded in time (see scripts/win-test).

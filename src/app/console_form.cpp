@@ -5,6 +5,7 @@
 #include "screen_text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 const char* const kWindowCaption = "Quorvik V1.00 for Windows";
@@ -20,7 +21,24 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Client units for `device` device pixels, rounded up: the window is never smaller than the
+// image it shows.
+int ClientUnits(int device, double pixel_ratio) {
+    return static_cast<int>(std::ceil(device / pixel_ratio - 1e-9));
+}
+
 } // namespace
+
+int ConsoleZoom(double scale, int image_width, int image_height, int panel_height,
+                double pixel_ratio, const TRect& room) {
+    int zoom = std::max(1, static_cast<int>(std::floor(scale + 0.5)));
+    for (; zoom > 1; --zoom) {
+        if (ClientUnits(image_width * zoom, pixel_ratio) <= room.width &&
+            ClientUnits(image_height * zoom, pixel_ratio) + panel_height <= room.height)
+            break;
+    }
+    return zoom;
+}
 
 TConsoleForm::TConsoleForm(TFormView& view)
     : view_(view), comm_(std::make_unique<TComm>(nullptr)), port_(*comm_), link_(port_, *this),
@@ -63,11 +81,7 @@ void TConsoleForm::FormCreate() {
     cell_width_ = o.width;
     cell_height_ = o.height;
     view_.CreateImage(cell_width_, cell_height_);
-    saved_panel_height_ = view_.PanelHeight();
-    view_.SetClientSize(kScreenColumns * cell_width_,
-                        kScreenRows * cell_height_ + saved_panel_height_);
-    bar_ = TRect{0, 0, cell_width_, 2};
-    view_.PlaceControl(ciMarker, bar_);
+    Layout();
     screen_.ClearScreen();
     screen_.SetObserver(&history_);
 
@@ -264,11 +278,48 @@ void TConsoleForm::FormActivate() {
     keyboard_.FormActivate(view_.ReadLockState());
 }
 
+// The natural size at the zoom the DPI asks for: the client area, the cursor bar. The window is
+// as wide as the console, or as the panel's controls where they need more (a DPI scale on a
+// screen too small for the console's zoom to follow it).
+void TConsoleForm::Layout() {
+    saved_panel_height_ = view_.PanelHeight();
+    pixel_ratio_ = view_.PixelRatio() > 0 ? view_.PixelRatio() : 1.0;
+    zoom_ = ConsoleZoom(view_.DpiScale(), kScreenColumns * cell_width_, kScreenRows * cell_height_,
+                        saved_panel_height_, pixel_ratio_, view_.WorkArea());
+    int controls = 0; // the panel's extent at 96 DPI, the status label's room besides
+    for (const TControlDesc& desc : kPanelControls) {
+        if (desc.kind != ckBar && !desc.align_right)
+            controls = std::max(controls, desc.left + desc.width);
+    }
+    constexpr int kStatusRoom = 40;
+    panel_width_ = static_cast<int>(
+        std::ceil((controls + kStatusRoom) * view_.DpiScale() / pixel_ratio_ - 1e-9));
+    const TRect console = NaturalConsole();
+    view_.SetClientSize(std::max(console.width, panel_width_), console.top + console.height);
+    bar_ = TRect{0, 0, console.width / kScreenColumns, BarHeight()};
+    view_.PlaceControl(ciMarker, bar_);
+}
+
+TRect TConsoleForm::NaturalConsole() const {
+    return TRect{0, saved_panel_height_,
+                 ClientUnits(kScreenColumns * cell_width_ * zoom_, pixel_ratio_),
+                 ClientUnits(kScreenRows * cell_height_ * zoom_, pixel_ratio_)};
+}
+
+int TConsoleForm::BarHeight() const {
+    return std::max(1, static_cast<int>(std::lround(2 * zoom_ / pixel_ratio_)));
+}
+
 TRect TConsoleForm::ConsoleArea() const {
     const int panel = view_.PanelHeight();
     if (stretch_mode_)
         return TRect{0, panel, view_.ClientWidth(), view_.ClientHeight() - panel};
-    return TRect{0, saved_panel_height_, kScreenColumns * cell_width_, kScreenRows * cell_height_};
+    return NaturalConsole();
+}
+
+void TConsoleForm::FormDpiChanged() {
+    Layout();
+    FormResize();
 }
 
 // Draws every cell that differs from what was last drawn. The window system runs after each
@@ -332,8 +383,10 @@ void TConsoleForm::BlinkStep() {
     bar_row_ = row;
     const int panel = view_.PanelHeight();
     if (!stretch_mode_) {
-        bar_.left = column * cell_width_;
-        bar_.top = (row + 1) * cell_height_ + panel - 2;
+        // The bottom two pixel rows of the cell, at the zoom.
+        const double unit = zoom_ / pixel_ratio_;
+        bar_.left = static_cast<int>(column * cell_width_ * unit);
+        bar_.top = static_cast<int>(((row + 1) * cell_height_ - 2) * unit) + panel;
     } else {
         const float x_scale = static_cast<float>(view_.ClientWidth()) /
                               static_cast<float>(kScreenColumns * cell_width_);
@@ -356,9 +409,11 @@ void TConsoleForm::FormPaint() {
 void TConsoleForm::FormResize() {
     const int width = view_.ClientWidth();
     const int height = view_.ClientHeight();
-    if (width == kScreenColumns * cell_width_ &&
-        height == kScreenRows * cell_height_ + saved_panel_height_) {
-        bar_.width = cell_width_;
+    const TRect natural = NaturalConsole();
+    bar_.height = BarHeight();
+    if (width == std::max(natural.width, panel_width_) &&
+        height == natural.top + natural.height) {
+        bar_.width = natural.width / kScreenColumns;
         stretch_mode_ = false;
     } else {
         const float x_scale =

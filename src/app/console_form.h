@@ -31,6 +31,14 @@ enum TConsoleCommand : int {
 };
 
 extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
+
+// The console's zoom: the whole number nearest to the system's DPI `scale` (at least 1, a
+// half rounded up), lowered while the client area at that zoom (the image of `image_width` x
+// `image_height` device pixels times zoom, in client units of `pixel_ratio` device pixels,
+// below a panel of `panel_height` client units) would not fit `room` (TFormView::WorkArea).
+// The glyphs stay crisp at any DPI: each pixel of the natural cell becomes zoom x zoom.
+int ConsoleZoom(double scale, int image_width, int image_height, int panel_height,
+                double pixel_ratio, const TRect& room);
 extern const char* const kMessageCaption; // "ConsoleW", the caption of every message box
 
 class TConsoleForm final : public TConsoleHost {
@@ -56,6 +64,9 @@ class TConsoleForm final : public TConsoleHost {
     void FormActivate();
     void FormPaint();
     void FormResize();
+    // The window's DPI changed (it moved to another screen, or the user's setting changed): the
+    // zoom is decided again and the window takes its natural size at it.
+    void FormDpiChanged();
     void ScreenRefresh();
     // The view's one-shot refresh timer (see TFormView::StartRefreshTimer).
     void RefreshTimer();
@@ -92,8 +103,15 @@ class TConsoleForm final : public TConsoleHost {
     const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
     const std::string& StatusText() const { return status_text_; }
     bool StretchMode() const { return stretch_mode_; }
+    // The natural cell of the console font, in device pixels (the off-screen image's cell).
     int CellWidth() const { return cell_width_; }
     int CellHeight() const { return cell_height_; }
+    // The console's whole-number zoom (ConsoleZoom) and the device pixels in one client unit.
+    int Zoom() const { return zoom_; }
+    double PixelRatio() const { return pixel_ratio_; }
+    // Where the console is shown in the client area: below the panel, at the zoom, or
+    // stretched over the rest of the client area.
+    TRect ConsoleArea() const;
     // Cells drawn into the off-screen image since start (for tests and measurements).
     long CellsDrawn() const { return cells_drawn_; }
     // Copies of the image into the window since start.
@@ -105,10 +123,12 @@ class TConsoleForm final : public TConsoleHost {
     void RefreshCells(bool process_events);
     void CopyImage();
     void BlinkStep();
-    TRect ConsoleArea() const;
     bool OnConsole(int x, int y) const;
     void ConsoleContextMenu(int x, int y);
     void RunConsoleCommand(int command);
+    void Layout();
+    TRect NaturalConsole() const; // the console area at the zoom, unstretched
+    int BarHeight() const;        // the cursor bar's 2 pixels of a natural cell, zoomed
     void RefreshSoon();
     void DrawChanges();
     std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
@@ -126,6 +146,9 @@ class TConsoleForm final : public TConsoleHost {
     int cell_width_ = 0;
     int cell_height_ = 0;
     int saved_panel_height_ = 0;
+    int zoom_ = 1;
+    double pixel_ratio_ = 1.0;
+    int panel_width_ = 0; // the width the panel's controls need, in client units
     bool stretch_mode_ = false;
     TRect bar_;                // the cursor bar's place and size
     int bar_column_ = -1;

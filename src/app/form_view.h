@@ -73,6 +73,11 @@ struct TControlDesc {
 extern const std::array<TControlDesc, kControlCount> kPanelControls;
 constexpr int kPanelHeight = 41;
 
+// The caption colour of a disabled control (0xRRGGBB), from the window system's face and text
+// colours: most of the way towards the text, so that a greyed caption still reads at 4.5:1 on
+// the face (the systems' own greys stay near 2:1).
+uint32_t GreyedCaptionColour(uint32_t face, uint32_t text);
+
 struct TRect {
     int left = 0, top = 0, width = 0, height = 0;
     bool operator==(const TRect&) const = default;
@@ -122,9 +127,19 @@ class TFormView {
     virtual int PanelHeight() const = 0;
     virtual void SetClientSize(int width, int height) = 0;
     virtual void FocusWindow() = 0;
+    // The scale the system asks of the window (1 at 96 DPI; 1.5 at 144 DPI or a device pixel
+    // ratio of 1.5), the device pixels in one unit of the client area (1 where the view works
+    // in device pixels, the device pixel ratio where it works in logical ones), and the largest
+    // client area that fits the work area of the window's screen (its width and height, in
+    // client units: the work area less the window's frame).
+    virtual double DpiScale() const = 0;
+    virtual double PixelRatio() const = 0;
+    virtual TRect WorkArea() const = 0;
 
-    // The off-screen image of 80 x 25 cells, and its copy into the window: unscaled with its
-    // top left corner at `area`'s, or stretched over `area`.
+    // The off-screen image of 80 x 25 cells, and its copy into the window. Not stretched: the
+    // image fills `area` at the console's whole-number zoom, every image pixel a square of zoom
+    // device pixels, never smoothed (area is the image's size times zoom, in client units).
+    // Stretched: over `area`, whatever its size.
     virtual void CreateImage(int cell_width, int cell_height) = 0;
     virtual void DrawCell(int row, int column, TCell cell) = 0;
     virtual void CopyImage(const TRect& area, bool stretched) = 0;

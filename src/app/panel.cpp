@@ -24,3 +24,15 @@ const std::array<TControlDesc, kControlCount> kPanelControls = {{
     {ciMarker,      ckBar,         "Marker",       0,   0,  0,  2,  "",               "",                                                         ffPanel,  0,  false, kWhite,        false, true,  false, false},
 }};
 // clang-format on
+
+uint32_t GreyedCaptionColour(uint32_t face, uint32_t text) {
+    constexpr int kShare = 65; // percent of the way from the face to the text
+    uint32_t out = 0;
+    for (int shift : {16, 8, 0}) {
+        const int f = static_cast<int>((face >> shift) & 0xFF);
+        const int t = static_cast<int>((text >> shift) & 0xFF);
+        const int c = f + ((t - f) * kShare + (t >= f ? 50 : -50)) / 100;
+        out |= static_cast<uint32_t>(c) << shift;
+    }
+    return out;
+}

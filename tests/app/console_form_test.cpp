@@ -140,6 +140,55 @@ TEST_F(ConsoleFormTest, TheCursorBarJumpsToAMovedCursorThenBlinksEveryFourTicks)
     EXPECT_EQ(view.controls[ciMarker].place, (TRect{180, (6 * 16 - 2) * 2 + 41, 18, 2}));
 }
 
+TEST_F(ConsoleFormTest, AboveNinetySixDpiTheConsoleIsShownAtAWholeZoomWithItsCursorBar) {
+    auto bar_at = [&](int column, int row) {
+        form.Screen().SetCursor(column, row);
+        for (int i = 0; i < 10; ++i) form.ScreenRefresh(); // the bar's next step
+        return view.controls[ciMarker].place;
+    };
+    // 144 DPI, device pixels (Windows): zoom 2 below the panel's 62 pixels.
+    view.dpi_scale = 1.5;
+    view.panel_height = 62;
+    form.FormDpiChanged();
+    EXPECT_EQ(form.Zoom(), 2);
+    EXPECT_EQ(view.client_width, 1440);
+    EXPECT_EQ(view.client_height, 862);
+    EXPECT_FALSE(form.StretchMode());
+    EXPECT_EQ(form.ConsoleArea(), (TRect{0, 62, 1440, 800}));
+    view.drawn.clear();
+    form.ScreenRefresh();
+    EXPECT_EQ(view.drawn.size(), 2000u); // everything again, at the new size
+    EXPECT_EQ(view.copies.back(), std::make_pair(TRect{0, 62, 1440, 800}, false));
+    EXPECT_EQ(bar_at(10, 5), (TRect{180, (6 * 16 - 2) * 2 + 62, 18, 4}));
+
+    // Logical pixels of 1.5 device pixels (Qt at a device pixel ratio of 1.5): the same
+    // 1440 x 800 device pixels are 960 x 534 units, a cell 12 x 21.3.
+    view.pixel_ratio = 1.5;
+    view.panel_height = 41;
+    form.FormDpiChanged();
+    EXPECT_EQ(form.Zoom(), 2);
+    EXPECT_EQ(form.ConsoleArea(), (TRect{0, 41, 960, 534}));
+    EXPECT_EQ(view.client_height, 575);
+    EXPECT_EQ(bar_at(10, 5), (TRect{120, 125 + 41, 12, 3}));
+
+    // A screen too small for zoom 2 keeps 1, in a window as wide as its panel needs: its
+    // controls end at 574 pixels at 96 DPI, and the status label wants room beside them.
+    view.pixel_ratio = 1.0;
+    view.panel_height = 62;
+    view.work_area = TRect{0, 0, 1366, 728};
+    form.FormDpiChanged();
+    EXPECT_EQ(form.Zoom(), 1);
+    EXPECT_EQ(view.client_width, (574 + 40) * 3 / 2);
+    EXPECT_EQ(view.client_height, 462);
+    EXPECT_FALSE(form.StretchMode());
+    EXPECT_EQ(form.ConsoleArea(), (TRect{0, 62, 720, 400}));
+    view.dpi_scale = 1.0;
+    view.panel_height = 41;
+    form.FormDpiChanged();
+    EXPECT_EQ(view.client_height, 441);
+    EXPECT_EQ(bar_at(3, 2), (TRect{27, 3 * 16 + 41 - 2, 9, 2}));
+}
+
 TEST_F(ConsoleFormTest, RefreshButtonSendsTwelveUnlessTheKeysAreHeld) {
     TPtyTarget target;
     view.Do("R", [&] { form.RscrClick(); });

@@ -71,12 +71,15 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     TRect MeasureConsoleText(const char*) override { return TRect{0, 0, 9, 16}; }
     int ClientWidth() const override { return client_width; }
     int ClientHeight() const override { return client_height; }
-    int PanelHeight() const override { return kPanelHeight; }
+    int PanelHeight() const override { return panel_height; }
     void SetClientSize(int w, int h) override {
         client_width = w;
         client_height = h;
     }
     void FocusWindow() override {}
+    double DpiScale() const override { return dpi_scale; }
+    double PixelRatio() const override { return pixel_ratio; }
+    TRect WorkArea() const override { return work_area; }
     void CreateImage(int, int) override {}
     void DrawCell(int row, int column, TCell cell) override {
         drawn.emplace_back(row * kScreenColumns + column, cell);
@@ -135,6 +138,10 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
             if (e.caption == caption) return e.command;
         return -1;
     }
+    int panel_height = kPanelHeight;
+    double dpi_scale = 1.0;
+    double pixel_ratio = 1.0;
+    TRect work_area{0, 0, 1920, 1040};
 
   private:
     void Round() {

@@ -220,7 +220,7 @@ TEST_F(EndToEnd, AnImageDeletedOrReplacedWhileAttachedTakesNoWrites) {
                     [&] {
                         if (replace) {
                             std::rename(image.c_str(), (image + ".old").c_str());
-                            std::system(("cp " + image + ".old " + image).c_str());
+                            EXPECT_EQ(std::system(("cp " + image + ".old " + image).c_str()), 0);
                         } else {
                             std::remove(image.c_str());
                         }

@@ -5,6 +5,7 @@
 #include "window_rig.h"
 
 #include <QCheckBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QToolButton>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -189,6 +191,11 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsO
               [&] {
                   menu = ScreenText();
                   clears = Count(FileBytes(log), "\x1b[2J");
+                  // The picture in the README (scripts/screenshot --qemu).
+                  if (const char* picture = std::getenv("QUORVIK_QEMU_PICTURE")) {
+                      window->ScreenRefresh();
+                      EXPECT_TRUE(window->grab().save(QString::fromLocal8Bit(picture)));
+                  }
                   window->Rscr->click();
               },
               20s)

@@ -22,7 +22,7 @@ std::string FindOnPath(const char* program) {
     return {};
 }
 
-std::string TXvfb::Start() {
+std::string TXvfb::Start(const char* screen) {
     const std::string xvfb = FindOnPath("Xvfb");
     if (xvfb.empty()) return "Xvfb is not installed (Debian package xvfb)";
     int fds[2];
@@ -37,7 +37,7 @@ std::string TXvfb::Start() {
         dup2(null, 1);
         dup2(null, 2);
         execl(xvfb.c_str(), "Xvfb", "-displayfd", fd_arg.c_str(), "-nolisten", "tcp", "-screen",
-              "0", "1024x768x24", static_cast<char*>(nullptr));
+              "0", screen, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

@@ -11,8 +11,9 @@ std::string FindOnPath(const char* program);
 // at destruction.
 class TXvfb {
   public:
-    // Returns an empty string on success, else why the server is not there.
-    std::string Start();
+    // Returns an empty string on success, else why the server is not there. `screen` is
+    // Xvfb's WIDTHxHEIGHTxDEPTH.
+    std::string Start(const char* screen = "1024x768x24");
     const std::string& Display() const { return display_; }
     ~TXvfb();
 

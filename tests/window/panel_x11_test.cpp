@@ -3,6 +3,7 @@
 //
 // A caption's text pixels are found by grabbing the control twice, with its caption and with
 // an empty one: what differs is the text, and the empty grab is what lies behind it.
+#include "contrast.h"
 #include "window_rig.h"
 #include "xvfb_server.h"
 
@@ -32,19 +33,6 @@ std::string unavailable;
 int argc = 1;
 char name[] = "panel_x11_test";
 char* argv[] = {name, nullptr};
-
-double Luminance(QRgb c) {
-    auto channel = [](int v) {
-        const double s = v / 255.0;
-        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
-}
-
-double Contrast(QRgb a, QRgb b) {
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 QImage Grab(QWidget* w) {
     QApplication::processEvents();
@@ -76,7 +64,7 @@ TLegibility Measure(QWidget* w, double threshold) {
             const QRgb a = with.pixel(x, y), b = without.pixel(x, y);
             if (a == b) continue;
             ++r.text_pixels;
-            const double c = Contrast(a, b);
+            const double c = Contrast(a & 0xFFFFFF, b & 0xFFFFFF);
             r.best = std::max(r.best, c);
             r.legible += c >= threshold;
         }

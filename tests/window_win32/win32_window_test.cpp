@@ -3,7 +3,9 @@
 // through XTest that reach the target through wine's key messages and the window's key filter).
 #include "win32_rig.h"
 
+#include "command_line.h"
 #include "fakes.h"
+#include "win32_resources.h"
 #include "palette.h"
 
 #include <commctrl.h>
@@ -106,7 +108,10 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
     GetClassNameA(window->Handle(), class_name, sizeof class_name);
     EXPECT_STREQ(class_name, "Quorvik");
     EXPECT_EQ(Text(window->Handle()), "Quorvik V1.00 for Windows");
-    EXPECT_EQ(PlaceIn(window->Panel(), window->Handle()), (TRect{0, 0, window->Form().CellWidth() * 80, 41}));
+    // Every place is the panel's at 96 DPI, scaled to the window's DPI.
+    auto scaled = [&](int pixels) { return MulDiv(pixels, window->Dpi(), 96); };
+    const int width = window->Form().CellWidth() * window->Form().Zoom() * 80;
+    EXPECT_EQ(PlaceIn(window->Panel(), window->Handle()), (TRect{0, 0, width, scaled(41)}));
 
     int hints = 0;
     for (const TControlDesc& desc : kPanelControls) {
@@ -120,11 +125,13 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
         const TRect place = PlaceIn(control, window->Panel());
         if (desc.kind == ckLabel) {
             if (!desc.align_right) {
-                EXPECT_EQ(place.left, desc.left) << desc.name;
+                EXPECT_EQ(place.left, scaled(desc.left)) << desc.name;
             }
-            EXPECT_EQ(place.top, desc.top) << desc.name;
+            EXPECT_EQ(place.top, scaled(desc.top)) << desc.name;
         } else {
-            EXPECT_EQ(place, (TRect{desc.left, desc.top, desc.width, desc.height})) << desc.name;
+            EXPECT_EQ(place, (TRect{scaled(desc.left), scaled(desc.top), scaled(desc.width),
+                                    scaled(desc.height)}))
+                << desc.name;
             if (desc.kind != ckRadioGroup) {
                 EXPECT_EQ(Text(control), desc.caption) << desc.name;
             }
@@ -133,7 +140,7 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
     }
     // The status label keeps against the panel's right edge.
     const TRect status = PlaceIn(window->Control(ciLabel2), window->Panel());
-    EXPECT_EQ(status.left + status.width, window->Form().CellWidth() * 80 - 2);
+    EXPECT_EQ(status.left + status.width, width - scaled(2));
     EXPECT_EQ(Text(window->Control(ciLabel2)), "0");
 
     // The radio items inside their box, "COM1" chosen.
@@ -173,10 +180,13 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
     } else {
         EXPECT_EQ(face, L"Terminal");
     }
+    // At the console's zoom (1 at 96 DPI), below the panel.
+    const int z = window->Form().Zoom();
+    const int panel = MulDiv(41, window->Dpi(), 96);
     RECT client{};
     GetClientRect(window->Handle(), &client);
-    EXPECT_EQ(client.right, 80 * cw);
-    EXPECT_EQ(client.bottom, 25 * ch + 41);
+    EXPECT_EQ(client.right, 80 * cw * z);
+    EXPECT_EQ(client.bottom, 25 * ch * z + panel);
 
     TScreen& screen = window->Form().Screen();
     screen.CharOut(0xF1, 3, 2, 0xDB); // a full block, dark blue on white
@@ -198,13 +208,16 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
     EXPECT_EQ(cell_is(2, 5, 0), 0);
     EXPECT_EQ(cell_is(1, 3, 0), 0);
 
-    // Copied unscaled below the panel.
-    EXPECT_EQ(WindowPixel(window->Handle(), 3 * cw + 1, 41 + 2 * ch + 1), Rgb(kColourTable[1]));
-    EXPECT_EQ(WindowPixel(window->Handle(), 4 * cw + cw - 1, 41 + 3 * ch - 1), Rgb(kColourTable[8]));
-    EXPECT_EQ(WindowPixel(window->Handle(), 80 * cw - 1, 41 + 25 * ch - 1), Rgb(kColourTable[14]));
+    // Copied below the panel, each image pixel a square of z x z.
+    auto at = [&](int x, int y) { return WindowPixel(window->Handle(), x * z, panel + y * z); };
+    EXPECT_EQ(at(3 * cw, 2 * ch), Rgb(kColourTable[1]));
+    EXPECT_EQ(WindowPixel(window->Handle(), 5 * cw * z - 1, panel + 3 * ch * z - 1),
+              Rgb(kColourTable[8]));
+    EXPECT_EQ(WindowPixel(window->Handle(), 80 * cw * z - 1, panel + 25 * ch * z - 1),
+              Rgb(kColourTable[14]));
 
     // Larger (as far as the screen allows): stretched over the area below the panel.
-    RECT frame{0, 0, 80 * cw * 5 / 4, 25 * ch * 5 / 4 + 41};
+    RECT frame{0, 0, 80 * cw * z * 5 / 4, 25 * ch * z * 5 / 4 + panel};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window->Handle(), GWL_STYLE)),
                        FALSE, 0);
     SetWindowPos(window->Handle(), nullptr, 0, 0, frame.right - frame.left,
@@ -215,7 +228,7 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
     // The middle of a cell, scaled.
     auto shown = [&](int row, int column) {
         const int x = (column * cw + cw / 2) * client.right / (80 * cw);
-        const int y = 41 + (row * ch + ch / 2) * (client.bottom - 41) / (25 * ch);
+        const int y = panel + (row * ch + ch / 2) * (client.bottom - panel) / (25 * ch);
         return WindowPixel(window->Handle(), x, y);
     };
     EXPECT_EQ(shown(2, 3), Rgb(kColourTable[1]));
@@ -472,6 +485,52 @@ TEST_F(Win32Window, KeysTypedThroughXTestAndThePanelButtonsReachTheTarget) {
                                    "key 12 ", "key 1B 7F "})
         EXPECT_NE(out.find(line), std::string::npos) << line << " missing in:\n" << out;
     EXPECT_LT(out.find("key 61 "), out.find("key 41 "));
+}
+
+// The program's own resources, linked into this test program as into quorvik.exe.
+TEST(Win32Resources, TheIconComesInEverySizeAndTheVersionIsTheProgramsOwn) {
+    HINSTANCE self = GetModuleHandleW(nullptr);
+    for (int size : {16, 32, 48, 256}) {
+        HICON icon = static_cast<HICON>(
+            LoadImageW(self, MAKEINTRESOURCEW(QUORVIK_ICON), IMAGE_ICON, size, size, 0));
+        ASSERT_NE(icon, nullptr) << size;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, size);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
+    TWin32Window window(self);
+    EXPECT_NE(GetClassLongPtrW(window.Handle(), GCLP_HICON), 0);
+
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    DWORD ignored = 0;
+    std::vector<char> data(GetFileVersionInfoSizeW(path, &ignored));
+    ASSERT_FALSE(data.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(data.size()), data.data()));
+    auto value = [&](const wchar_t* name) {
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueW(data.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
+            return std::string();
+        char out[256] = {};
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+        return std::string(out);
+    };
+    EXPECT_EQ(value(L"ProductName"), "Quorvik");
+    EXPECT_EQ(value(L"FileVersion"), kProgramVersion);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::string numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                std::to_string(HIWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numbers, kProgramVersion);
 }
 
 } // namespace

@@ -1,9 +1,20 @@
 // Renders the real console window (run it under an X server such as Xvfb) connected over a
 // pseudo-terminal to a scripted target that draws a few coloured lines and box characters,
 // and saves a picture of the window: quorvik-screenshot OUTPUT.png
+//
+// For pictures of another program's window (quorvik.exe under wine, scripts/screenshot):
+//   quorvik-screenshot --serve        the scripted target alone: prints QUORVIK_COM1=/dev/pts/N,
+//                                     asks the status query every 200 ms until the console
+//                                     answers, sends the screen (then prints "sent"), and stays
+//                                     until stdin closes
+//   quorvik-screenshot --grab X Y W H OUTPUT.png
+//                                     saves that part of the X screen once it has stopped
+//                                     changing (at most 10 s)
 #include "condos.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QImage>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -12,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <termios.h>
@@ -53,23 +65,88 @@ std::string ScriptedScreen() {
     return s;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quorvik-screenshot OUTPUT.png (under an X server)\n");
-        return 2;
-    }
-    int master = -1, slave = -1;
-    char name[256];
+// A pseudo-terminal in raw mode; its name in `name`.
+bool OpenPty(int& master, int& slave, char (&name)[256]) {
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
         std::perror("openpty");
-        return 1;
+        return false;
     }
     termios t;
     tcgetattr(master, &t);
     cfmakeraw(&t);
     tcsetattr(master, TCSANOW, &t);
+    return true;
+}
+
+int Serve() {
+    int master = -1, slave = -1;
+    char name[256];
+    if (!OpenPty(master, slave, name)) return 1;
+    std::printf("QUORVIK_COM1=%s\n", name);
+    std::fflush(stdout);
+    // The status query until the console answers: then it is connected and reading.
+    bool answered = false;
+    for (int i = 0; i < 600 && !answered; ++i) {
+        if (write(master, "\x1bS", 2) != 2) return 1;
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 200) == 1 && (p.revents & POLLIN)) {
+            char answer[16];
+            answered = read(master, answer, sizeof answer) > 0;
+        }
+    }
+    if (!answered) {
+        std::fprintf(stderr, "quorvik-screenshot: the console never answered\n");
+        return 1;
+    }
+    const std::string screen = ScriptedScreen();
+    if (write(master, screen.data(), screen.size()) != static_cast<ssize_t>(screen.size()))
+        std::perror("write");
+    std::printf("sent\n");
+    std::fflush(stdout);
+    // The line stays up while the picture is taken, until stdin closes.
+    char rest[64];
+    while (read(0, rest, sizeof rest) > 0) {
+    }
+    close(master);
+    close(slave);
+    return 0;
+}
+
+int Grab(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int x = std::atoi(argv[2]), y = std::atoi(argv[3]);
+    const int w = std::atoi(argv[4]), h = std::atoi(argv[5]);
+    QScreen* screen = QApplication::primaryScreen();
+    // Grabs every 250 ms until two in a row are alike (drawing has settled), for 10 s at most.
+    QImage last = screen->grabWindow(0, x, y, w, h).toImage();
+    for (int i = 0; i < 40; ++i) {
+        QTimer pause;
+        pause.setSingleShot(true);
+        QEventLoop wait;
+        QObject::connect(&pause, &QTimer::timeout, &wait, &QEventLoop::quit);
+        pause.start(250);
+        wait.exec();
+        const QImage next = screen->grabWindow(0, x, y, w, h).toImage();
+        if (next == last) break;
+        last = next;
+    }
+    return last.save(QString::fromLocal8Bit(argv[6])) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--serve") return Serve();
+    if (argc == 7 && std::string(argv[1]) == "--grab") return Grab(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: quorvik-screenshot OUTPUT.png (under an X server)\n"
+                             "       quorvik-screenshot --serve\n"
+                             "       quorvik-screenshot --grab X Y W H OUTPUT.png\n");
+        return 2;
+    }
+    int master = -1, slave = -1;
+    char name[256];
+    if (!OpenPty(master, slave, name)) return 1;
     setenv("QUORVIK_COM1", name, 1);
 
     QApplication app(argc, argv);

@@ -4,6 +4,7 @@
 #include "key_hook.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -18,9 +19,13 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QWindow>
 #include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
+
+#include <cmath>
 
 TConDos* ConDos = nullptr;
 std::function<void(const QString&)> TConDos::message_box_hook;
@@ -61,8 +66,7 @@ QClipboard::Mode ClipboardMode(TClipboardKind kind) {
 
 // The panel has the window system's standard face and text colours (set role by role, so
 // that nothing is inherited from the window's black console background). Greyed captions of
-// disabled controls stay readable: their text is taken most of the way towards the normal
-// text colour rather than the style's faint grey.
+// disabled controls stay readable (GreyedCaptionColour) rather than the style's faint grey.
 QPalette PanelPalette() {
     const QPalette system = QApplication::palette();
     QPalette p;
@@ -73,15 +77,9 @@ QPalette PanelPalette() {
             p.setBrush(group, role, system.brush(group, role));
         }
     }
-    const QColor face = system.color(QPalette::Active, QPalette::Window);
-    const QColor text = system.color(QPalette::Active, QPalette::WindowText);
-    auto towards_text = [&](double share) {
-        return QColor::fromRgbF(
-            static_cast<float>(face.redF() + (text.redF() - face.redF()) * share),
-            static_cast<float>(face.greenF() + (text.greenF() - face.greenF()) * share),
-            static_cast<float>(face.blueF() + (text.blueF() - face.blueF()) * share));
-    };
-    const QColor greyed = towards_text(0.65);
+    const QColor greyed = QColor::fromRgb(
+        GreyedCaptionColour(system.color(QPalette::Active, QPalette::Window).rgb() & 0xFFFFFF,
+                            system.color(QPalette::Active, QPalette::WindowText).rgb() & 0xFFFFFF));
     for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
         p.setColor(QPalette::Disabled, role, greyed);
     return p;
@@ -285,6 +283,16 @@ TRect TConDos::MeasureConsoleText(const char* text) {
 
 int TConDos::PanelHeight() const { return Panel->height(); }
 
+TRect TConDos::WorkArea() const {
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!shown) return TRect{0, 0, width(), height()};
+    const QRect room = shown->availableGeometry();
+    // The frame, where a window manager has put one (nothing before the window is shown).
+    const int frame_width = frameGeometry().width() - width();
+    const int frame_height = frameGeometry().height() - height();
+    return TRect{0, 0, room.width() - frame_width, room.height() - frame_height};
+}
+
 void TConDos::FocusWindow() {
     activateWindow();
     setFocus();
@@ -406,6 +414,10 @@ void TConDos::closeEvent(QCloseEvent* event) {
 
 bool TConDos::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate && form_) form_->FormActivate();
+    // On a screen of another device pixel ratio, the zoom is decided again.
+    if (e->type() == QEvent::ScreenChangeInternal && form_ && renderer_ &&
+        devicePixelRatioF() != form_->PixelRatio())
+        form_->FormDpiChanged();
     return QWidget::event(e);
 }
 
@@ -449,7 +461,12 @@ void TConDos::paintEvent(QPaintEvent*) {
     if (paint_stretched_) {
         painter.drawImage(QRect(a.left, a.top, a.width, a.height), renderer_->Bitmap());
     } else {
-        painter.drawImage(QPoint(a.left, a.top), renderer_->Bitmap());
+        // Each image pixel a square of zoom device pixels (the form's zoom), from a corner on
+        // the device pixel grid: crisp at any device pixel ratio, never smoothed.
+        const double ratio = devicePixelRatioF();
+        renderer_->SetShownRatio(ratio / form_->Zoom());
+        painter.drawImage(QPointF(std::ceil(a.left * ratio) / ratio, std::ceil(a.top * ratio) / ratio),
+                          renderer_->Bitmap());
     }
 }
 

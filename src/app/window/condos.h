@@ -114,6 +114,9 @@ class TConDos : public QWidget, private TFormView {
     int PanelHeight() const override;
     void SetClientSize(int width, int height) override { resize(width, height); }
     void FocusWindow() override;
+    double DpiScale() const override { return devicePixelRatioF(); }
+    double PixelRatio() const override { return devicePixelRatioF(); }
+    TRect WorkArea() const override;
     void CreateImage(int cell_width, int cell_height) override;
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;

@@ -1,4 +1,5 @@
 // Start-up: the application titled "Quorvik", its one main window, the event loop.
+#include "command_line.h"
 #include "condos.h"
 
 #include <QApplication>
@@ -6,6 +7,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -24,10 +27,23 @@ class TApplication : public QApplication {
     }
 };
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // --help and --version need no display: answered before Qt starts.
+    const TStartup startup = ParseCommandLine(Arguments(argc, argv), false);
+    if (startup.action != saRun) {
+        std::fputs(startup.output.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     TApplication app(argc, argv);
+    // What Qt left of the command line after taking its own options (-platform, -style...).
+    const TStartup rest = ParseCommandLine(Arguments(argc, argv), false);
+    std::fputs(rest.warning.c_str(), stderr);
     // The name the task bar shows; also the window class. Not the display name, which the
     // platform would append to the window caption.
     QApplication::setApplicationName(QStringLiteral("Quorvik"));

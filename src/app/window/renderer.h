@@ -24,6 +24,12 @@ class TRenderer {
     int CellHeight() const { return cell_h_; }
     const QImage& Bitmap() const { return bitmap_; }
 
+    // The image's device pixel ratio: at 1/zoom of the window's, a painter shows each of its
+    // pixels as zoom x zoom device pixels.
+    void SetShownRatio(double ratio) {
+        if (bitmap_.devicePixelRatio() != ratio) bitmap_.setDevicePixelRatio(ratio);
+    }
+
     // Draws one cell (character and attribute) at its place in the image.
     void DrawCell(int row, int column, TCell cell);
 

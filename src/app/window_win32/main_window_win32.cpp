@@ -7,6 +7,8 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <uxtheme.h>
+#include <vssym32.h>
 
 #include <algorithm>
 #include <exception>
@@ -42,6 +44,21 @@ std::string Utf8(const wchar_t* text) {
 
 COLORREF ColourRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 COLORREF ColourRef(TRgb c) { return RGB(c.r, c.g, c.b); }
+uint32_t Rgb(COLORREF c) {
+    return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
+}
+
+// The caption colour of a disabled control on the panel.
+COLORREF GreyedText() {
+    return ColourRef(GreyedCaptionColour(Rgb(GetSysColor(COLOR_BTNFACE)),
+                                         Rgb(GetSysColor(COLOR_BTNTEXT))));
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    return name;
+}
 
 // The face GDI actually gives for `font`, which may differ from the one asked for.
 std::wstring FaceOf(HFONT font) {
@@ -61,7 +78,10 @@ void RegisterClasses(HINSTANCE instance, WNDPROC main_proc, WNDPROC panel_proc) 
     c.lpfnWndProc = main_proc;
     c.hInstance = instance;
     c.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
-    c.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));      // IDI_APPLICATION
+    c.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(QUORVIK_ICON));
+    c.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(QUORVIK_ICON), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     c.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     c.lpszClassName = kWindowClass;
     if (!RegisterClassExW(&c) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
@@ -70,11 +90,26 @@ void RegisterClasses(HINSTANCE instance, WNDPROC main_proc, WNDPROC panel_proc) 
     c.style = 0;
     c.lpfnWndProc = panel_proc;
     c.hIcon = nullptr;
+    c.hIconSm = nullptr;
     c.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     c.lpszClassName = kPanelClass;
     if (!RegisterClassExW(&c) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         throw std::runtime_error("RegisterClassEx failed (Error: " +
                                  std::to_string(GetLastError()) + ")");
+}
+
+// The window's DPI: GetDpiForWindow where Windows has it (10, 1607 on), else the screen's.
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto get_dpi_for_window = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (get_dpi_for_window) {
+        if (const UINT dpi = get_dpi_for_window(window)) return static_cast<int>(dpi);
+    }
+    HDC dc = GetDC(window);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(window, dc);
+    return dpi > 0 ? dpi : 96;
 }
 
 } // namespace
@@ -91,10 +126,11 @@ TWin32Window::TWin32Window(HINSTANCE instance) : instance_(instance) {
     if (!window_)
         throw std::runtime_error("CreateWindowEx failed (Error: " +
                                  std::to_string(GetLastError()) + ")");
+    dpi_ = WindowDpi(window_);
     RECT client{};
     GetClientRect(window_, &client);
     CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                    0, 0, client.right, kPanelHeight, window_, nullptr, instance_, this);
+                    0, 0, client.right, Scaled(kPanelHeight), window_, nullptr, instance_, this);
     tooltips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
@@ -175,9 +211,16 @@ void TWin32Window::CreateConsoleFont() {
 }
 
 HFONT TWin32Window::ControlFont(const TControlDesc& desc) {
-    if (desc.face == ffConsole) return console_font_;
     LOGFONTW lf{};
-    lf.lfHeight = -desc.font_pixels;
+    if (desc.face == ffConsole) {
+        // The console's font at the panel's scale ("R"); the console itself takes a zoom.
+        if (dpi_ == 96) return console_font_;
+        GetObjectW(console_font_, sizeof lf, &lf);
+        lf.lfHeight = MulDiv(lf.lfHeight, dpi_, 96);
+        lf.lfWidth = MulDiv(lf.lfWidth, dpi_, 96);
+        return CreateFontIndirectW(&lf);
+    }
+    lf.lfHeight = -Scaled(desc.font_pixels);
     lf.lfWeight = desc.bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     if (desc.face == ffFixed) {
@@ -255,8 +298,8 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
         caption.clear();
         break;
     }
-    HWND control = CreateWindowExW(0, window_class, caption.c_str(), style, desc.left, desc.top,
-                                   desc.width, desc.height, parent, nullptr, instance_, nullptr);
+    HWND control = CreateWindowExW(0, window_class, caption.c_str(), style, 0, 0, 0, 0, parent,
+                                   nullptr, instance_, nullptr);
     controls_[desc.id] = control;
     if (desc.kind == ckBar) {
         bar_brush_ = CreateSolidBrush(ColourRef(desc.text_colour));
@@ -271,19 +314,23 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
         const size_t split = items.find('\n');
         const std::wstring names[2] = {Wide(items.substr(0, split)),
                                        Wide(split == std::string::npos ? "" : items.substr(split + 1))};
-        const int column = (desc.width - 8) / 2;
         for (int i = 0; i < 2; ++i) {
             radio_items_[i] = CreateWindowExW(
                 0, L"BUTTON", names[i].c_str(),
                 WS_CHILD | WS_CLIPSIBLINGS | BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0) |
                     (desc.visible ? WS_VISIBLE : 0) | (desc.enabled ? 0 : WS_DISABLED),
-                desc.left + 6 + i * column, desc.top + 12, column - 2, 16, panel_, nullptr,
-                instance_, nullptr);
+                0, 0, 0, 0, panel_, nullptr, instance_, nullptr);
             SendMessageW(radio_items_[i], WM_SETFONT,
                          reinterpret_cast<WPARAM>(control_fonts_[desc.id]), FALSE);
         }
         SendMessageW(radio_items_[0], BM_SETCHECK, BST_CHECKED, 0);
+        // A new child goes below its siblings: the box, made first, would cover its items, and
+        // with WS_CLIPSIBLINGS clip them away. The items go above it.
+        SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        for (HWND item : radio_items_) SetWindowSubclass(item, &TWin32Window::ControlProc, 0,
+                                                         reinterpret_cast<DWORD_PTR>(this));
     }
+    SetWindowSubclass(control, &TWin32Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
     if (desc.kind == ckCheckBox)
         SendMessageW(control, BM_SETCHECK, desc.checked ? BST_CHECKED : BST_UNCHECKED, 0);
     if (desc.hint[0] != '\0' && tooltips_) {
@@ -296,10 +343,27 @@ void TWin32Window::CreateControl(const TControlDesc& desc) {
         tool.lpszText = const_cast<wchar_t*>(hint.c_str()); // copied by the tooltip control
         SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    if (desc.kind != ckBar) PlaceOnPanel(desc.id);
     if (desc.id == ciButtonDel) // covers "R" while shown
         SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    if (desc.id == ciLabel1) FitLabel(ciLabel1);
-    if (desc.id == ciLabel2) PlaceStatusLabel();
+}
+
+// A control at its place in the panel, scaled from 96 DPI to the window's; a radio group's items
+// in two columns inside its box, below its top line.
+void TWin32Window::PlaceOnPanel(TControlId id) {
+    const TControlDesc& d = specs_[id];
+    SetWindowPos(controls_[id], nullptr, Scaled(d.left), Scaled(d.top), Scaled(d.width),
+                 Scaled(d.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    if (d.kind == ckRadioGroup) {
+        const int column = (Scaled(d.width) - Scaled(8)) / 2;
+        for (int i = 0; i < 2; ++i) {
+            SetWindowPos(radio_items_[i], nullptr, Scaled(d.left + 6) + i * column,
+                         Scaled(d.top + 12), column - Scaled(2), Scaled(16),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    if (d.kind == ckLabel) FitLabel(id);
+    if (id == ciLabel2) PlaceStatusLabel();
 }
 
 // A label is as large as its text.
@@ -327,7 +391,7 @@ void TWin32Window::PlaceStatusLabel() {
     GetClientRect(panel_, &panel);
     GetWindowRect(label, &own);
     const int width = own.right - own.left;
-    SetWindowPos(label, nullptr, panel.right - width - 2, 1, 0, 0,
+    SetWindowPos(label, nullptr, panel.right - width - Scaled(2), Scaled(1), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -392,8 +456,8 @@ void TWin32Window::Clicked(HWND control) {
     }
 }
 
-// Buttons with their own text colour ("Connect" in white, "R" in red); disabled, the text
-// takes the system's grey.
+// Buttons with their own text colour ("R" in red); disabled, the text is greyed as on every
+// control of the panel.
 void TWin32Window::DrawButton(const DRAWITEMSTRUCT& item) {
     int id = 0;
     while (id < kControlCount && controls_[id] != item.hwndItem) ++id;
@@ -412,7 +476,7 @@ void TWin32Window::DrawButton(const DRAWITEMSTRUCT& item) {
     wchar_t text[64] = {};
     GetWindowTextW(item.hwndItem, text, 64);
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, disabled ? GetSysColor(COLOR_GRAYTEXT) : ColourRef(desc.text_colour));
+    SetTextColor(dc, disabled ? GreyedText() : ColourRef(desc.text_colour));
     HGDIOBJ old = SelectObject(dc, control_fonts_[id]);
     RECT text_area = area;
     if (pushed) OffsetRect(&text_area, 1, 1);
@@ -471,6 +535,24 @@ void TWin32Window::FocusWindow() {
     SetFocus(window_);
 }
 
+double TWin32Window::DpiScale() const { return dpi_ / 96.0; }
+
+// The window works in device pixels: it declares itself aware of each monitor's DPI.
+double TWin32Window::PixelRatio() const { return 1.0; }
+
+TRect TWin32Window::WorkArea() const {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTONEAREST), &monitor);
+    RECT frame{}, client{};
+    GetWindowRect(window_, &frame);
+    GetClientRect(window_, &client);
+    const int frame_width = (frame.right - frame.left) - client.right;
+    const int frame_height = (frame.bottom - frame.top) - client.bottom;
+    return TRect{0, 0, monitor.rcWork.right - monitor.rcWork.left - frame_width,
+                 monitor.rcWork.bottom - monitor.rcWork.top - frame_height};
+}
+
 // ---- The off-screen image ----
 
 void TWin32Window::CreateImage(int cell_width, int cell_height) {
@@ -520,7 +602,8 @@ void TWin32Window::DrawCell(int row, int column, TCell cell) {
 void TWin32Window::CopyImage(const TRect& area, bool stretched) {
     if (!window_ || !image_dc_) return;
     HDC dc = paint_dc_ ? paint_dc_ : GetDC(window_);
-    if (stretched) {
+    if (stretched || area.width != image_width_ || area.height != image_height_) {
+        // At the console's zoom as when stretched: nearest neighbour, never smoothed.
         SetStretchBltMode(dc, COLORONCOLOR);
         StretchBlt(dc, area.left, area.top, area.width, area.height, image_dc_, 0, 0,
                    image_width_, image_height_, SRCCOPY);
@@ -771,11 +854,43 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         break;
     case WM_SIZE:
         if (panel_) {
-            MoveWindow(panel_, 0, 0, LOWORD(lparam), kPanelHeight, TRUE);
+            MoveWindow(panel_, 0, 0, LOWORD(lparam), Scaled(kPanelHeight), TRUE);
             PlaceStatusLabel();
         }
         if (form_ && image_dc_) Guarded([this] { form_->FormResize(); });
         return 0;
+    case WM_DPICHANGED: {
+        dpi_ = HIWORD(wparam);
+        // The panel's fonts and places at the new DPI; the window where Windows suggests, then
+        // at its natural size at the zoom the form decides.
+        for (const TControlDesc& desc : specs_) {
+            if (!controls_[desc.id] || desc.kind == ckBar) continue;
+            HFONT old = control_fonts_[desc.id];
+            control_fonts_[desc.id] = ControlFont(desc);
+            SendMessageW(controls_[desc.id], WM_SETFONT,
+                         reinterpret_cast<WPARAM>(control_fonts_[desc.id]), TRUE);
+            if (desc.kind == ckRadioGroup) {
+                for (HWND item : radio_items_)
+                    SendMessageW(item, WM_SETFONT,
+                                 reinterpret_cast<WPARAM>(control_fonts_[desc.id]), TRUE);
+            }
+            if (old && old != console_font_) DeleteObject(old);
+        }
+        const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        // The panel's new height now: a suggested rectangle of the same size brings no WM_SIZE.
+        RECT client{};
+        GetClientRect(window_, &client);
+        MoveWindow(panel_, 0, 0, client.right, Scaled(kPanelHeight), TRUE);
+        for (const TControlDesc& desc : specs_) {
+            if (controls_[desc.id] && desc.kind != ckBar) PlaceOnPanel(desc.id);
+        }
+        if (form_ && image_dc_) Guarded([this] { form_->FormDpiChanged(); });
+        InvalidateRect(window_, nullptr, TRUE);
+        return 0;
+    }
     case WM_ACTIVATE:
         if (LOWORD(wparam) != WA_INACTIVE && form_) Guarded([this] { form_->FormActivate(); });
         break;
@@ -885,4 +1000,113 @@ LRESULT TWin32Window::PanelMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     default: break;
     }
     return DefWindowProcW(panel_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK TWin32Window::ControlProc(HWND control, UINT message, WPARAM wparam,
+                                           LPARAM lparam, UINT_PTR, DWORD_PTR self) {
+    return reinterpret_cast<TWin32Window*>(self)->ControlMessage(control, message, wparam, lparam);
+}
+
+// What the standard controls leave undone on the panel:
+// - a group box paints its frame and caption only, and the panel, which clips its children,
+//   paints nothing under it: its inside is filled with the panel's face here;
+// - the system draws a disabled control's caption in its own grey, near 2:1 on the face: a
+//   disabled control is drawn here whole, in the system's look, with its caption greyed as
+//   the Linux window greys it (GreyedCaptionColour).
+LRESULT TWin32Window::ControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_ERASEBKGND:
+        if ((GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX &&
+            control == controls_[ciCOMGroup]) {
+            RECT r{};
+            GetClientRect(control, &r);
+            FillRect(reinterpret_cast<HDC>(wparam), &r, panel_brush_);
+            return 1;
+        }
+        break;
+    case WM_PAINT:
+        if (!IsWindowEnabled(control) && control != controls_[ciCOMGroup]) {
+            const LONG style = GetWindowLongW(control, GWL_STYLE);
+            const bool owner_drawn = ClassOf(control) == L"Button" &&
+                                     (style & BS_TYPEMASK) == BS_OWNERDRAW;
+            if (!owner_drawn) {
+                PaintGreyed(control);
+                return 0;
+            }
+        }
+        break;
+    case WM_ENABLE:
+    case WM_SETTEXT:
+    case BM_SETCHECK: {
+        // The system paints these changes itself, in its own grey when disabled.
+        const LRESULT result = DefSubclassProc(control, message, wparam, lparam);
+        if (!IsWindowEnabled(control)) InvalidateRect(control, nullptr, TRUE);
+        return result;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(control, &TWin32Window::ControlProc, 0);
+        break;
+    default: break;
+    }
+    return DefSubclassProc(control, message, wparam, lparam);
+}
+
+void TWin32Window::PaintGreyed(HWND control) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(control, &ps);
+    RECT area{};
+    GetClientRect(control, &area);
+    FillRect(dc, &area, panel_brush_);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    const bool is_button = ClassOf(control) == L"Button";
+    const LONG type = style & BS_TYPEMASK;
+    const bool check = is_button && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX);
+    const bool radio = is_button && (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON);
+    const bool push = is_button && !check && !radio;
+    const bool checked = SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+
+    // The control's own theme, if it draws with one (common controls 6 under visual styles).
+    HTHEME theme = GetWindowTheme(control);
+    RECT text_area = area;
+    if (push && !(style & BS_FLAT)) {
+        if (theme) {
+            DrawThemeBackground(theme, dc, BP_PUSHBUTTON, PBS_DISABLED, &area, nullptr);
+        } else {
+            DrawFrameControl(dc, &area, DFC_BUTTON, DFCS_BUTTONPUSH | DFCS_INACTIVE);
+        }
+    } else if (check || radio) {
+        // The box or the circle at the left, centred in height; the caption after it.
+        const int part = check ? BP_CHECKBOX : BP_RADIOBUTTON;
+        const int state = check ? int{checked ? CBS_CHECKEDDISABLED : CBS_UNCHECKEDDISABLED}
+                                : int{checked ? RBS_CHECKEDDISABLED : RBS_UNCHECKEDDISABLED};
+        SIZE size{Scaled(13), Scaled(13)};
+        if (theme) GetThemePartSize(theme, dc, part, state, nullptr, TS_DRAW, &size);
+        const int top = (area.bottom - size.cy) / 2;
+        RECT glyph{0, top, size.cx, top + size.cy};
+        if (theme) {
+            DrawThemeBackground(theme, dc, part, state, &glyph, nullptr);
+        } else {
+            DrawFrameControl(dc, &glyph, DFC_BUTTON,
+                             (check ? DFCS_BUTTONCHECK : DFCS_BUTTONRADIO) | DFCS_INACTIVE |
+                                 (checked ? DFCS_CHECKED : 0));
+        }
+        text_area.left = size.cx + Scaled(4);
+    }
+
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    UINT format = DT_SINGLELINE | DT_NOPREFIX;
+    if (push) {
+        format |= DT_CENTER | DT_VCENTER;
+    } else if (check || radio) {
+        format |= DT_LEFT | DT_VCENTER;
+    } else {
+        format |= (style & SS_TYPEMASK) == SS_RIGHT ? DT_RIGHT : DT_LEFT;
+    }
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GreyedText());
+    DrawTextW(dc, text, -1, &text_area, format);
+    SelectObject(dc, old);
+    EndPaint(control, &ps);
 }

@@ -47,6 +47,9 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     HWND Control(TControlId id) const { return controls_[id]; }
     HWND RadioItem(int item) const { return radio_items_[item]; }
     HWND Tooltips() const { return tooltips_; }
+    // The window's DPI (96 is 100 %), and the room it reports for its client area.
+    int Dpi() const { return dpi_; }
+    TRect WorkAreaForTests() const { return WorkArea(); }
     // The console font's face as GDI chose it ("Terminal", or the fallback's).
     const std::wstring& ConsoleFontFace() const { return console_face_; }
     // One pixel of the off-screen image, 0xRRGGBB.
@@ -64,6 +67,11 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
   private:
     static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    // The panel's standard controls, subclassed: see ControlMessage.
+    static LRESULT CALLBACK ControlProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR id, DWORD_PTR self);
+    LRESULT ControlMessage(HWND control, UINT message, WPARAM wparam, LPARAM lparam);
+    void PaintGreyed(HWND control);
     LRESULT WindowMessage(UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT PanelMessage(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -83,6 +91,9 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     int PanelHeight() const override;
     void SetClientSize(int width, int height) override;
     void FocusWindow() override;
+    double DpiScale() const override;
+    double PixelRatio() const override;
+    TRect WorkArea() const override;
     void CreateImage(int cell_width, int cell_height) override;
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;
@@ -101,8 +112,11 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     // TMainThreadPoster (any thread)
     void Post(std::function<void()> call) override;
 
+    // Pixels at 96 DPI in the window's DPI.
+    int Scaled(int pixels) const { return MulDiv(pixels, dpi_, 96); }
     void CreateConsoleFont();
     HFONT ControlFont(const TControlDesc& desc);
+    void PlaceOnPanel(TControlId id);
     void FitLabel(TControlId id);
     void PlaceStatusLabel();
     void Clicked(HWND control);
@@ -115,6 +129,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     template <class F> void Guarded(F&& handler);
 
     HINSTANCE instance_;
+    int dpi_ = 96;
     HWND window_ = nullptr;
     HWND panel_ = nullptr;
     HWND tooltips_ = nullptr;
