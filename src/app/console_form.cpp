@@ -144,7 +144,7 @@ void TConsoleForm::OpenComClick() {
         // The first line as it always was; then which device, why, and the usual remedy.
         view_.MessageBox("Error Opening COM\n" +
                          (failure.empty() ? comm_->DescribeOpenFailure()
-                                          : PortLine() + "\n" + failure));
+                                          : comm_->PortLine() + "\n" + failure));
         return;
     }
     if (view_.Checked(ciEnaFloppy) && !open_dialog_file_name_.empty()) {
@@ -169,15 +169,11 @@ void TConsoleForm::CloseComClick() {
     try {
         comm_->Close();
     } catch (const std::exception& e) {
-        view_.MessageBox("Error Closing COM\n" + PortLine() + "\n" + e.what());
+        view_.MessageBox("Error Closing COM\n" + comm_->PortLine() + "\n" + e.what());
     }
     floppy_->CloseImage();
     floppy_->FreeTrackBuffer();
     SetConnectedState(false);
-}
-
-std::string TConsoleForm::PortLine() const {
-    return comm_->DeviceName() + " is " + comm_->DevicePath() + ".";
 }
 
 void TConsoleForm::FormClose() {

@@ -91,7 +91,6 @@ class TConsoleForm final : public TConsoleHost {
     TRect ConsoleArea() const;
     void RefreshSoon();
     void DrawChanges();
-    std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
 
     TFormView& view_;
     std::unique_ptr<TComm> comm_;

@@ -1,5 +1,6 @@
 // The serial device on Linux: a tty opened non-blocking, waited on with epoll and an eventfd.
 #include "comm_device.h"
+#include "comm_names.h"
 #include "comm_posix_line.h"
 
 #include <dirent.h>
@@ -30,22 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// "COM1" ... "COM9" in any case: the path in QUORVIK_COMn, else /dev/ttyS(n-1); a name with a
-// '/' as it is; anything else names no device.
-std::string ResolveDeviceName(const std::string& name) {
-    if (name.find('/') != std::string::npos) return name;
-    if (name.size() == 4 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(name[2])) == 'M' && name[3] >= '1' &&
-        name[3] <= '9') {
-        const std::string variable = std::string("QUORVIK_COM") + name[3];
-        const char* path = std::getenv(variable.c_str());
-        if (path && *path) return path;
-        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
-    }
-    return {};
-}
 
 int Ioctl(int fd, unsigned long request, void* arg) {
     for (;;) {
@@ -81,10 +66,8 @@ class TPosixCommDevice final : public TCommDevice {
 
     bool Open(const std::string& name) override;
     void Close() override;
-    std::string DescribeOpenFailure(const std::string& name) const override;
-    std::string DevicePath(const std::string& name) const override {
-        return ResolveDeviceName(name);
-    }
+    std::string DescribeOpenFailure(const std::string& name,
+                                    const std::string& path) const override;
     int SetTimeouts() override { return LineCheck(fd_); }
     // The kernel's tty queues have a fixed size.
     int SetupQueues(uint16_t, uint16_t) override { return 0; }
@@ -120,6 +103,7 @@ class TPosixCommDevice final : public TCommDevice {
     std::atomic<uint32_t> mask_{0};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> hung_up_{false};
+    std::atomic<bool> gone_report_{false}; // a read found the device gone: report it once
     std::atomic<bool> tx_kick_{false};
     std::atomic<bool> rts_cts_{false};
     std::atomic<uint32_t> bits_per_second_{9600};
@@ -165,14 +149,12 @@ std::vector<std::string> SerialDevices() {
 
 } // namespace
 
-std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name) const {
-    const std::string path = ResolveDeviceName(name);
+std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name,
+                                                  const std::string& path) const {
     if (path.empty()) return name + " names no serial device: use COM1 ... COM9.";
-    std::string com_name = name;
-    for (char& c : com_name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const bool mapped = com_name.size() == 4 && std::getenv(("QUORVIK_" + com_name).c_str());
-    std::string text = com_name + " is " + path +
-                       (mapped ? " (QUORVIK_" + com_name + ")." : ".") + "\n";
+    const std::string com = ComName(name);
+    const std::string com_name = com.empty() ? std::string("COM1") : com;
+    std::string text;
     const int error = open_error_;
     if (error == ENOTTY) {
         text += path + " is not a serial device (not a terminal).";
@@ -199,17 +181,15 @@ std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name) const
             text += "\nSerial devices here:";
             for (const std::string& d : devices) text += "\n  " + d;
         }
-        text += "\nTo use one as " + (com_name.size() == 4 ? com_name : std::string("COM1")) +
-                ", start Quorvik with QUORVIK_" +
-                (com_name.size() == 4 ? com_name : std::string("COM1")) + "=" +
+        text += "\nTo use one as " + com_name + ", choose it with a right click on the COM ports, or "
+                "start Quorvik with QUORVIK_" + com_name + "=" +
                 (devices.empty() ? std::string("/dev/ttyUSB0") : devices.front()) + ".";
     }
     return text;
 }
 
-bool TPosixCommDevice::Open(const std::string& name) {
+bool TPosixCommDevice::Open(const std::string& path) {
     Close();
-    const std::string path = ResolveDeviceName(name);
     open_error_ = ENOENT;
     if (path.empty()) return false;
     int fd;
@@ -276,6 +256,7 @@ bool TPosixCommDevice::Open(const std::string& name) {
     }
     cancel_.store(false);
     hung_up_.store(false);
+    gone_report_.store(false);
     tx_kick_.store(false);
     tx_watch_ = false;
     rts_cts_.store(false);
@@ -393,6 +374,14 @@ int TPosixCommDevice::Read(char* buffer, unsigned long count) {
         }
         if (n == 0) break; // hung up
         if (errno == EINTR) continue;
+        if (errno == EIO || errno == ENODEV) {
+            // The device is gone (a USB adapter pulled): the event thread reports it.
+            if (!hung_up_.exchange(true)) {
+                gone_report_.store(true);
+                Kick();
+            }
+            break;
+        }
         if (errno != EAGAIN) break;
         if (!WaitReady(fd_, POLLIN, deadline)) break;
     }
@@ -495,7 +484,11 @@ uint32_t TPosixCommDevice::WaitEvent() {
         if (tx_kick_.exchange(false)) tx_watch_ = true;
 
         uint32_t ev = 0;
-        if (!hung_up && (device & (EPOLLHUP | EPOLLERR))) {
+        if (gone_report_.exchange(false)) {
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
+            tx_watch_ = false;
+            ev |= kEvErr;
+        } else if (!hung_up && (device & (EPOLLHUP | EPOLLERR))) {
             // The far end is gone: report it once, then leave the device out of the wait.
             hung_up_.store(true);
             ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
@@ -525,6 +518,15 @@ uint32_t TPosixCommDevice::WaitEvent() {
 }
 
 } // namespace
+
+// COM1 ... COM9 are the PC's first serial ports; a name with a '/' is a path; anything else
+// names no device.
+std::string DefaultPortTarget(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const std::string com = ComName(name);
+    if (com.size() == 4) return std::string("/dev/ttyS") + static_cast<char>(com[3] - 1);
+    return {};
+}
 
 std::unique_ptr<TCommDevice> CreateCommDevice() {
     return std::make_unique<TPosixCommDevice>();

@@ -3,6 +3,7 @@
 // once; the event wait also waits on a cancel event that CancelWait sets.
 #include "comm_device.h"
 #include "comm_dcb_win32.h"
+#include "comm_names.h"
 
 #include <windows.h>
 
@@ -114,8 +115,11 @@ class TWin32CommDevice final : public TCommDevice {
 
     bool Open(const std::string& name) override;
     void Close() override;
-    std::string DescribeOpenFailure(const std::string& name) const override;
-    std::string DevicePath(const std::string& name) const override { return ::DevicePath(name); }
+    std::string DescribeOpenFailure(const std::string& name,
+                                    const std::string& target) const override;
+    std::string DevicePath(const std::string& target) const override {
+        return ::DevicePath(target);
+    }
     int SetTimeouts() override;
     int SetupQueues(uint16_t receive, uint16_t transmit) override;
     int ApplySettings(const TLineSettings& settings) override;
@@ -150,12 +154,12 @@ TWin32CommDevice::~TWin32CommDevice() {
     Close();
 }
 
-bool TWin32CommDevice::Open(const std::string& name) {
+bool TWin32CommDevice::Open(const std::string& target) {
     Close();
     open_error_ = ERROR_FILE_NOT_FOUND;
     not_a_device_ = false;
-    if (name.empty()) return false;
-    const std::string path = DevicePath(name);
+    if (target.empty()) return false;
+    const std::string path = DevicePath(target);
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -190,11 +194,11 @@ bool TWin32CommDevice::Open(const std::string& name) {
     return true;
 }
 
-std::string TWin32CommDevice::DescribeOpenFailure(const std::string& name) const {
-    const std::string path = DevicePath(name);
-    std::string text = name + " is " + path + ".\n";
-    if (not_a_device_) return text + path + " is not a serial device.";
-    text += path + ": " + SystemMessage(open_error_) + " (error " + std::to_string(open_error_) +
+std::string TWin32CommDevice::DescribeOpenFailure(const std::string&,
+                                                  const std::string& target) const {
+    const std::string path = DevicePath(target);
+    if (not_a_device_) return path + " is not a serial device.";
+    std::string text = path + ": " + SystemMessage(open_error_) + " (error " + std::to_string(open_error_) +
             ").";
     if (open_error_ == ERROR_ACCESS_DENIED || open_error_ == ERROR_SHARING_VIOLATION) {
         text += "\nAnother program holds the port: close it, then press Connect again.";
@@ -348,6 +352,11 @@ void TWin32CommDevice::CancelWait() {
 }
 
 } // namespace
+
+// A name that nothing maps is the port of that name.
+std::string DefaultPortTarget(const std::string& name) {
+    return name;
+}
 
 std::unique_ptr<TCommDevice> CreateCommDevice() {
     return std::make_unique<TWin32CommDevice>();
