@@ -166,6 +166,8 @@ void TConsoleForm::OpenComClick() {
 
 void TConsoleForm::CloseComClick() {
     link_.stop_request = true;
+    port_away_ = false;
+    link_.port_lost = false;
     try {
         comm_->Close();
     } catch (const std::exception& e) {
@@ -218,11 +220,56 @@ void TConsoleForm::Timer1Timer() {
         ShowStatus(std::to_string(link_.ReceivedCount()).c_str());
         view_.SetVisible(ciButtonDel, keyboard_.RebootButtonWanted());
     }
+    if (port_away_ && --reopen_countdown_ <= 0) TryReopen();
+}
+
+// The port of the connection is gone (a USB adapter pulled, the target's power cycled its
+// bridge, the console server closed the connection). The connection stays: the image stays
+// attached, a disk exchange under way is abandoned (the target repeats its request), and the
+// port is opened again once a second from the timer, costing nothing in between.
+void TConsoleForm::PortWentAway() {
+    port_away_ = true;
+    link_.port_lost = true;
+    reopen_countdown_ = kReopenTicks;
+    screen_.MsgOut("%s (%s) went away; waiting for it to come back", comm_->DeviceName().c_str(),
+                   comm_->DevicePath().c_str());
+    try {
+        comm_->Close();
+    } catch (const std::exception&) {
+        // The device is gone; the next Open starts afresh all the same.
+    }
+}
+
+void TConsoleForm::TryReopen() {
+    reopen_countdown_ = kReopenTicks;
+    const int connect_ms = comm_->ConnectTimeoutMs;
+    comm_->ConnectTimeoutMs = std::min(connect_ms, kReopenConnectMs);
+    bool opened = false;
+    try {
+        comm_->Open(); // the settings are applied again
+        opened = comm_->Enabled();
+    } catch (const std::exception&) {
+    }
+    comm_->ConnectTimeoutMs = connect_ms;
+    if (!opened) {
+        try {
+            comm_->Close();
+        } catch (const std::exception&) {
+        }
+        return;
+    }
+    port_away_ = false;
+    link_.port_lost = false;
+    screen_.MsgOut("%s is back", comm_->DeviceName().c_str());
+    RscrClick(); // the target redraws its screen, unless the key hold is on
 }
 
 void TConsoleForm::CommRxChar(TObject*, uint32_t Count) { link_.CommRxChar(Count); }
 void TConsoleForm::CommBreak(TObject*) { ShowStatus("Break"); }
-void TConsoleForm::CommError(TObject*, int) { ShowStatus("Error"); }
+void TConsoleForm::CommError(TObject*, int Errors) {
+    ShowStatus("Error");
+    if ((Errors & kCeMode) && connected_ && !port_away_) PortWentAway();
+}
 
 void TConsoleForm::FormActivate() {
     screen_.changed = true;

@@ -70,6 +70,8 @@ class TConsoleForm final : public TConsoleHost {
     TKeyboard& Keyboard() { return keyboard_; }
     uint8_t KeyboardState() const { return keyboard_.State(); }
     bool Connected() const { return connected_; }
+    // The port went away while connected and is tried again once a second.
+    bool WaitingForPort() const { return port_away_; }
     bool MainCycleRunning() const { return main_cycle_depth_ > 0; }
     int MainCycleDepth() const { return main_cycle_depth_; }
     const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
@@ -91,6 +93,8 @@ class TConsoleForm final : public TConsoleHost {
     TRect ConsoleArea() const;
     void RefreshSoon();
     void DrawChanges();
+    void PortWentAway();
+    void TryReopen();
 
     TFormView& view_;
     std::unique_ptr<TComm> comm_;
@@ -124,6 +128,11 @@ class TConsoleForm final : public TConsoleHost {
     std::string open_dialog_file_name_;
     std::string status_text_;
     bool connected_ = false;
+    bool port_away_ = false;
+    int reopen_countdown_ = 0; // ticks until the next try
+    static constexpr int kReopenTicks = 10;
+    // A try to reopen a network port waits no longer than this for the server.
+    static constexpr int kReopenConnectMs = 500;
     int main_cycle_depth_ = 0;
     bool connect_pending_ = false;
 };

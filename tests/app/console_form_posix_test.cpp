@@ -116,3 +116,86 @@ TEST_F(ConsoleFormTest, TheFloppyBoxNamesTheChosenImageAndAttachesItAtConnect) {
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
     std::remove(path.c_str());
 }
+
+namespace {
+
+std::string ScreenText(TConsoleForm& form) {
+    std::string text;
+    for (int row = 0; row < kScreenRows; ++row) text += form.Screen().RowText(row) + "\n";
+    return text;
+}
+
+} // namespace
+
+// The port is reached through a symbolic link that is first pointed at one pseudo-terminal,
+// which hangs up, and then at a new one, as udev does for a USB adapter plugged in again.
+TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenItIsBack) {
+    const std::string link = testing::TempDir() + "/" + std::to_string(getpid()) + "-ttyLINK";
+    auto first = std::make_unique<TPtyTarget>();
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(first->SlavePath().c_str(), link.c_str()), 0);
+    setenv("QUORVIK_COM1", link.c_str(), 1);
+    std::unique_ptr<TPtyTarget> second;
+    std::string second_path;
+    view.Do("hold the keys, then hang up", [&] { first->Send("\x1bS"); });
+    view.Then("answered", [&] { return !first->Received().empty(); }, [&] { first.reset(); });
+    view.Then("gone",
+              [&] { return form.WaitingForPort(); },
+              [&] {
+                  EXPECT_EQ(Status(), "Error");
+                  EXPECT_FALSE(form.Comm().Enabled());
+                  EXPECT_TRUE(Connected());
+                  EXPECT_NE(ScreenText(form).find("COM1 (" + link +
+                                                   ") went away; waiting for it to come back"),
+                            std::string::npos)
+                      << ScreenText(form);
+                  Ticks(10); // a try while nothing is there
+                  EXPECT_TRUE(form.WaitingForPort());
+                  second = std::make_unique<TPtyTarget>();
+                  setenv("QUORVIK_COM1", link.c_str(), 1);
+                  std::remove(link.c_str());
+                  ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
+                  Ticks(9);
+                  EXPECT_TRUE(form.WaitingForPort()); // once a second, not at every tick
+                  Ticks(1);
+                  EXPECT_FALSE(form.WaitingForPort());
+                  EXPECT_TRUE(form.Comm().Enabled());
+                  EXPECT_NE(ScreenText(form).find("COM1 is back"), std::string::npos);
+                  // The key hold is on: no refresh request. The main cycle goes on.
+                  second->Send("\x1bQ\x1bS");
+              });
+    view.Then("the status query answered on the new port",
+              [&] { return !second->Received().empty(); },
+              [&] {
+                  EXPECT_EQ(second->Received(), "\xAA");
+                  second->Send("\x1bQ");
+              });
+    view.Then("the keys released", [&] { return !form.Link().key_hold; },
+              [&] { second.reset(); }); // away again: this time the refresh request follows
+    view.Then("gone again", [&] { return form.WaitingForPort(); },
+              [&] {
+                  second = std::make_unique<TPtyTarget>();
+                  setenv("QUORVIK_COM1", link.c_str(), 1);
+                  std::remove(link.c_str());
+                  ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
+                  Ticks(10);
+              });
+    view.Then("the refresh request", [&] { return second->Received() == "\x12"; },
+              [&] {
+                  second.reset();
+              });
+    view.Then("gone a third time", [&] { return form.WaitingForPort(); },
+              [&] {
+                  form.CloseComClick(); // Disconnect ends the waiting at once
+                  EXPECT_FALSE(form.WaitingForPort());
+                  second = std::make_unique<TPtyTarget>();
+                  setenv("QUORVIK_COM1", link.c_str(), 1);
+                  std::remove(link.c_str());
+                  ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
+                  Ticks(20);
+                  EXPECT_FALSE(form.Comm().Enabled());
+              });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_TRUE(Idle());
+    std::remove(link.c_str());
+}
