@@ -2,6 +2,7 @@
 #include "comm_device.h"
 #include "comm_names.h"
 #include "comm_posix_line.h"
+#include "port_list.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -119,35 +120,6 @@ class TPosixCommDevice final : public TCommDevice {
     serial_icounter_struct clear_counts_{};
 };
 
-namespace {
-
-// The serial devices of this machine, by their stable names where udev gives them.
-std::vector<std::string> SerialDevices() {
-    std::vector<std::string> found;
-    for (const char* dir : {"/dev/serial/by-id"}) {
-        if (DIR* d = ::opendir(dir)) {
-            while (const dirent* e = ::readdir(d))
-                if (e->d_name[0] != '.') found.push_back(std::string(dir) + "/" + e->d_name);
-            ::closedir(d);
-        }
-    }
-    if (!found.empty()) {
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-    if (DIR* d = ::opendir("/dev")) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n.rfind("ttyUSB", 0) == 0 || n.rfind("ttyACM", 0) == 0 || n.rfind("ttyAMA", 0) == 0)
-                found.push_back("/dev/" + n);
-        }
-        ::closedir(d);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-} // namespace
 
 std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name,
                                                   const std::string& path) const {
@@ -174,16 +146,17 @@ std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name,
     } else if (error == EBUSY || error == EWOULDBLOCK) {
         text += "\nAnother program holds the port: close it, then press Connect again.";
     } else if (error == ENOENT || error == ENODEV || error == ENXIO || error == ENOTTY) {
-        const std::vector<std::string> devices = SerialDevices();
+        const std::vector<TSerialPortInfo> devices = ListSerialPorts();
         if (devices.empty()) {
             text += "\nNo serial devices were found on this machine.";
         } else {
             text += "\nSerial devices here:";
-            for (const std::string& d : devices) text += "\n  " + d;
+            for (const TSerialPortInfo& d : devices)
+                text += "\n  " + d.target + (d.description.empty() ? "" : " (" + d.description + ")");
         }
         text += "\nTo use one as " + com_name + ", choose it with a right click on the COM ports, or "
                 "start Quorvik with QUORVIK_" + com_name + "=" +
-                (devices.empty() ? std::string("/dev/ttyUSB0") : devices.front()) + ".";
+                (devices.empty() ? std::string("/dev/ttyUSB0") : devices.front().target) + ".";
     }
     return text;
 }
