@@ -2,6 +2,7 @@
 
 #include "floppy_service.h"
 #include "main_cycle.h"
+#include "screen_text.h"
 
 #include <algorithm>
 #include <exception>
@@ -210,6 +211,35 @@ void TConsoleForm::ButtonDelClick() { keyboard_.ButtonDelClick(); }
 
 void TConsoleForm::AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key) {
     keyboard_.AppMessage(direction, scan_code, virtual_key);
+}
+
+void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
+    if (button == mbRight && OnConsole(x, y)) ConsoleContextMenu(x, y);
+}
+
+void TConsoleForm::MouseMove(int, int) {}
+void TConsoleForm::MouseUp(TMouseButton, int, int) {}
+void TConsoleForm::MouseWheel(int, int, int) {}
+void TConsoleForm::ControlContextMenu(TControlId, int, int) {}
+
+bool TConsoleForm::OnConsole(int x, int y) const {
+    const TRect area = ConsoleArea();
+    return x >= area.left && x < area.left + area.width && y >= area.top &&
+           y < area.top + area.height;
+}
+
+void TConsoleForm::ConsoleContextMenu(int x, int y) {
+    const std::vector<TMenuEntry> entries = {
+        {ccCopy, "Copy", true},
+    };
+    RunConsoleCommand(view_.PopupMenu(entries, x, y));
+}
+
+void TConsoleForm::RunConsoleCommand(int command) {
+    switch (command) {
+    case ccCopy: view_.SetClipboardText(cbClipboard, ScreenText(screen_)); break;
+    default: break; // dismissed
+    }
 }
 
 void TConsoleForm::Timer1Timer() {

@@ -24,6 +24,11 @@
 
 class TFloppyService;
 
+// The commands of the console area's context menu.
+enum TConsoleCommand : int {
+    ccCopy, // the whole screen as text
+};
+
 extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
 extern const char* const kMessageCaption; // "ConsoleW", the caption of every message box
 
@@ -56,6 +61,15 @@ class TConsoleForm final : public TConsoleHost {
     // The application's key hook: every key message of the main window, before the window
     // system translates or dispatches it.
     void AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key);
+    // The mouse, in client pixels: pressed, moved while a button is held, released,
+    // and the wheel (steps > 0 away from the user, one per notch). The right button on the
+    // console area opens its context menu.
+    void MouseDown(TMouseButton button, int x, int y);
+    void MouseMove(int x, int y);
+    void MouseUp(TMouseButton button, int x, int y);
+    void MouseWheel(int steps, int x, int y);
+    // A right click on one of the panel's controls, at (x, y) of the client area.
+    void ControlContextMenu(TControlId id, int x, int y);
 
     // TConsoleHost, for the main cycle and the disk exchange.
     void ProcessPendingEvents() override;
@@ -91,6 +105,9 @@ class TConsoleForm final : public TConsoleHost {
     void CopyImage();
     void BlinkStep();
     TRect ConsoleArea() const;
+    bool OnConsole(int x, int y) const;
+    void ConsoleContextMenu(int x, int y);
+    void RunConsoleCommand(int command);
     void RefreshSoon();
     void DrawChanges();
     void PortWentAway();

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TMainThreadPoster;
 struct TLockState;
@@ -77,6 +78,20 @@ struct TRect {
     bool operator==(const TRect&) const = default;
 };
 
+enum TMouseButton : uint8_t { mbLeft, mbMiddle, mbRight };
+
+// One entry of a context menu; an entry without a caption is a separator.
+struct TMenuEntry {
+    int command = -1; // what PopupMenu hands back when the entry is chosen (>= 0)
+    std::string caption;
+    bool enabled = true;
+};
+
+enum TClipboardKind : uint8_t {
+    cbClipboard, // the system's clipboard
+    cbPrimary,   // X11's PRIMARY selection (select to copy, middle click to paste); none elsewhere
+};
+
 struct TFileDialogDesc {
     const char* title;  // "Floppy Images"
     const char* filter; // "*.img;*.ima"
@@ -119,6 +134,19 @@ class TFormView {
     // user cancels.
     virtual void MessageBox(const std::string& text) = 0;
     virtual std::string OpenFileDialog(const TFileDialogDesc& desc) = 0;
+    // The same for a file to write: the system's dialog asks before an existing file is
+    // replaced. `desc.filter` names the file's kind ("*.txt").
+    virtual std::string SaveFileDialog(const TFileDialogDesc& desc) = 0;
+
+    // Shows a context menu with its top left corner at (x, y) of the client area and waits
+    // until it closes; meanwhile keys drive the menu and none reaches the form. Returns the
+    // chosen entry's command, -1 when the menu was dismissed.
+    virtual int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) = 0;
+    // Text for other programs, as UTF-8 (the view converts to the system's form). PRIMARY
+    // does nothing where the system has none.
+    virtual void SetClipboardText(TClipboardKind kind, const std::string& text) = 0;
+    // The text held there as UTF-8; "" when it holds none (or the system has no PRIMARY).
+    virtual std::string ClipboardText(TClipboardKind kind) = 0;
 
     // Timers: the form's 100 ms tick (TConsoleForm::Timer1Timer) runs from StartTimer on; a
     // refresh timer fires TConsoleForm::RefreshTimer once, `delay_ms` from now (a new request

@@ -1,6 +1,7 @@
 // The main window's logic without any window system: a recording view stands in for the
 // window, a pseudo-terminal for the serial device (under wine, the pty peer's, as COM1).
 #include "fake_view.h"
+#include "screen_text.h"
 
 TEST_F(ConsoleFormTest, CreationBuildsTheIdlePanelAtTheNaturalSize) {
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
@@ -184,4 +185,20 @@ TEST_F(ConsoleFormTest, ArrivingTextIsDrawnOnceTheQueueRunsDryNotAtTheNextTick) 
               },
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+}
+
+TEST_F(ConsoleFormTest, ARightClickOnTheConsoleOffersCopyWhichPutsTheScreenOnTheClipboard) {
+    form.Screen().StrOut(0x07, 0, 0, "A:\\>dir");
+    view.menu_answer = [](const std::vector<TMenuEntry>& entries) {
+        return TFakeView::Command(entries, "Copy");
+    };
+    // On the panel: no menu.
+    form.MouseDown(mbRight, 100, 20);
+    EXPECT_TRUE(view.menus.empty());
+    // On the console area, below the panel.
+    form.MouseDown(mbRight, 100, kPanelHeight + 50);
+    ASSERT_EQ(view.menus.size(), 1u);
+    EXPECT_EQ(view.menu_places.back(), std::make_pair(100, kPanelHeight + 50));
+    EXPECT_EQ(view.clipboard[cbClipboard], std::string("A:\\>dir") + kTextLineEnd);
+    EXPECT_EQ(view.clipboard[cbPrimary], "");
 }

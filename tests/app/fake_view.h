@@ -89,6 +89,19 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
         dialog_title = desc.title;
         return dialog_answer;
     }
+    std::string SaveFileDialog(const TFileDialogDesc& desc) override {
+        dialog_title = desc.title;
+        return save_answer;
+    }
+    int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override {
+        menus.push_back(entries);
+        menu_places.emplace_back(x, y);
+        return menu_answer(entries);
+    }
+    void SetClipboardText(TClipboardKind kind, const std::string& text) override {
+        clipboard[kind] = text;
+    }
+    std::string ClipboardText(TClipboardKind kind) override { return clipboard[kind]; }
     void StartTimer(int interval_ms) override { timer_interval = interval_ms; }
     void StartRefreshTimer(int delay_ms) override { refresh_requests.push_back(delay_ms); }
     void ProcessPendingEvents() override { Round(); }
@@ -110,6 +123,18 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
 
     int selected_item = 0;
     std::string dialog_title;
+    std::string save_answer;
+    std::vector<std::vector<TMenuEntry>> menus; // every menu shown
+    std::vector<std::pair<int, int>> menu_places;
+    std::function<int(const std::vector<TMenuEntry>&)> menu_answer = [](const auto&) { return -1; };
+    std::map<TClipboardKind, std::string> clipboard;
+
+    // The command of the menu entry with this caption (-1 when there is none).
+    static int Command(const std::vector<TMenuEntry>& entries, const std::string& caption) {
+        for (const TMenuEntry& e : entries)
+            if (e.caption == caption) return e.command;
+        return -1;
+    }
 
   private:
     void Round() {

@@ -7,6 +7,8 @@
 #include "palette.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QMouseEvent>
 #include <QGroupBox>
 #include <QWindow>
 #include <QKeyEvent>
@@ -254,4 +256,29 @@ TEST_F(WindowTest, DelAppearsWhileCtrlAndAltAreHeldAndSendsTheRebootCode) {
         .Then("Del hidden", [&] { return !window->ButtonDel->isVisible(); },
               [&] { window->CloseComClick(); });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+}
+
+namespace {
+
+// Sends a mouse press and its release to the window at `at`.
+void Click(QWidget* window, Qt::MouseButton button, QPoint at) {
+    for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, window->mapToGlobal(at), button,
+                          type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &event);
+    }
+}
+
+} // namespace
+
+TEST_F(WindowTest, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClipboard) {
+    std::vector<std::string> captions;
+    window->popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries) captions.push_back(e.caption);
+        return entries.front().command;
+    };
+    window->Screen().StrOut(0x07, 0, 0, "C:\\>");
+    Click(window.get(), Qt::RightButton, QPoint(30, window->Panel->height() + 30));
+    EXPECT_EQ(captions, std::vector<std::string>{"Copy"});
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "C:\\>\n");
 }

@@ -17,12 +17,16 @@ namespace {
 
 uint32_t Rgb(TRgb c) { return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b; }
 
+std::string Utf8Of(const wchar_t* text) {
+    char out[512] = {};
+    if (text) WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+    return out;
+}
+
 std::string Text(HWND control) {
     wchar_t text[256] = {};
     GetWindowTextW(control, text, 256);
-    char out[512] = {};
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
-    return out;
+    return Utf8Of(text);
 }
 
 std::string ClassOf(HWND control) {
@@ -471,3 +475,24 @@ TEST_F(Win32Window, KeysTypedThroughXTestAndThePanelButtonsReachTheTarget) {
 }
 
 } // namespace
+
+TEST_F(Win32Window, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClipboard) {
+    std::vector<std::string> captions;
+    window->popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries) captions.push_back(e.caption);
+        return entries.front().command;
+    };
+    window->Form().Screen().StrOut(0x07, 0, 0, "C:\\>");
+    const LPARAM at = MAKELPARAM(30, kPanelHeight + 30);
+    SendMessageW(window->Handle(), WM_RBUTTONDOWN, MK_RBUTTON, at);
+    SendMessageW(window->Handle(), WM_RBUTTONUP, 0, at);
+    EXPECT_EQ(captions, std::vector<std::string>{"Copy"});
+    std::string text;
+    ASSERT_TRUE(OpenClipboard(window->Handle()));
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        text = Utf8Of(static_cast<const wchar_t*>(GlobalLock(data)));
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    EXPECT_EQ(text, "C:\\>\r\n");
+}

@@ -5,18 +5,22 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 TConDos* ConDos = nullptr;
 std::function<void(const QString&)> TConDos::message_box_hook;
@@ -34,6 +38,26 @@ QFont ControlFont(const TControlDesc& desc) {
 }
 
 QString ColourName(uint32_t rgb) { return QColor::fromRgb(rgb).name(); }
+
+// The dialogs' filter: "*.img;*.ima (*.img *.ima)".
+QString DialogFilter(const TFileDialogDesc& desc) {
+    const QString patterns = QString::fromLatin1(desc.filter);
+    return patterns + QStringLiteral(" (") +
+           QString(patterns).replace(QLatin1Char(';'), QLatin1Char(' ')) + QStringLiteral(")");
+}
+
+bool MouseButtonOf(Qt::MouseButton qt, TMouseButton* button) {
+    switch (qt) {
+    case Qt::LeftButton: *button = mbLeft; return true;
+    case Qt::MiddleButton: *button = mbMiddle; return true;
+    case Qt::RightButton: *button = mbRight; return true;
+    default: return false;
+    }
+}
+
+QClipboard::Mode ClipboardMode(TClipboardKind kind) {
+    return kind == cbPrimary ? QClipboard::Selection : QClipboard::Clipboard;
+}
 
 // The panel has the window system's standard face and text colours (set role by role, so
 // that nothing is inherited from the window's black console background). Greyed captions of
@@ -131,6 +155,16 @@ void TConDos::CreateControl(const TControlDesc& desc) {
             columns->addWidget(COMGroupItems[i]);
         }
         COMGroupItems[0]->setChecked(true);
+        // A right click on the group or on one of its items is the form's.
+        for (QWidget* part : {static_cast<QWidget*>(COMGroup), static_cast<QWidget*>(COMGroupItems[0]),
+                              static_cast<QWidget*>(COMGroupItems[1])}) {
+            part->setContextMenuPolicy(Qt::CustomContextMenu);
+            QObject::connect(part, &QWidget::customContextMenuRequested, this,
+                             [this, part](const QPoint& at) {
+                                 const QPoint p = part->mapTo(this, at);
+                                 form_->ControlContextMenu(ciCOMGroup, p.x(), p.y());
+                             });
+        }
         w = COMGroup;
         break;
     }
@@ -289,12 +323,8 @@ std::string TConDos::OpenFileDialog(const TFileDialogDesc& desc) {
     if (file_dialog_hook) {
         name = file_dialog_hook();
     } else {
-        const QString patterns = QString::fromLatin1(desc.filter);
         QFileDialog dialog(this, QString::fromLatin1(desc.title),
-                           QString::fromLatin1(desc.initial_directory),
-                           patterns + QStringLiteral(" (") +
-                               QString(patterns).replace(QLatin1Char(';'), QLatin1Char(' ')) +
-                               QStringLiteral(")"));
+                           QString::fromLatin1(desc.initial_directory), DialogFilter(desc));
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
@@ -302,6 +332,50 @@ std::string TConDos::OpenFileDialog(const TFileDialogDesc& desc) {
     }
     // The file system's own spelling of the name, whatever its encoding.
     return QFile::encodeName(name).toStdString();
+}
+
+std::string TConDos::SaveFileDialog(const TFileDialogDesc& desc) {
+    QString name;
+    if (save_dialog_hook) {
+        name = save_dialog_hook();
+    } else {
+        QFileDialog dialog(this, QString::fromLatin1(desc.title),
+                           QString::fromLatin1(desc.initial_directory), DialogFilter(desc));
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            name = dialog.selectedFiles().first();
+    }
+    return QFile::encodeName(name).toStdString();
+}
+
+int TConDos::PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) {
+    if (popup_menu_hook) return popup_menu_hook(entries);
+    QMenu menu(this);
+    for (const TMenuEntry& entry : entries) {
+        if (entry.caption.empty()) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(QString::fromStdString(entry.caption));
+        action->setData(entry.command);
+        action->setEnabled(entry.enabled);
+    }
+    // The menu is a window of its own: the key hook leaves its keys alone.
+    const QAction* chosen = menu.exec(mapToGlobal(QPoint(x, y)));
+    return chosen ? chosen->data().toInt() : -1;
+}
+
+void TConDos::SetClipboardText(TClipboardKind kind, const std::string& text) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (kind == cbPrimary && !clipboard->supportsSelection()) return;
+    clipboard->setText(QString::fromStdString(text), ClipboardMode(kind));
+}
+
+std::string TConDos::ClipboardText(TClipboardKind kind) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (kind == cbPrimary && !clipboard->supportsSelection()) return {};
+    return clipboard->text(ClipboardMode(kind)).toStdString();
 }
 
 void TConDos::StartTimer(int interval_ms) {
@@ -333,6 +407,37 @@ void TConDos::closeEvent(QCloseEvent* event) {
 bool TConDos::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate && form_) form_->FormActivate();
     return QWidget::event(e);
+}
+
+void TConDos::mousePressEvent(QMouseEvent* event) {
+    TMouseButton button;
+    if (!MouseButtonOf(event->button(), &button)) return;
+    const QPoint at = event->position().toPoint();
+    form_->MouseDown(button, at.x(), at.y());
+}
+
+// A double click is a second press: the form counts clicks itself.
+void TConDos::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+
+void TConDos::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    form_->MouseMove(at.x(), at.y());
+}
+
+void TConDos::mouseReleaseEvent(QMouseEvent* event) {
+    TMouseButton button;
+    if (!MouseButtonOf(event->button(), &button)) return;
+    const QPoint at = event->position().toPoint();
+    form_->MouseUp(button, at.x(), at.y());
+}
+
+void TConDos::wheelEvent(QWheelEvent* event) {
+    // 120 eighths of a degree make one notch; finer wheels add up to one.
+    wheel_remainder_ += event->angleDelta().y();
+    const int steps = wheel_remainder_ / 120;
+    wheel_remainder_ -= steps * 120;
+    const QPoint at = event->position().toPoint();
+    if (steps != 0) form_->MouseWheel(steps, at.x(), at.y());
 }
 
 void TConDos::paintEvent(QPaintEvent*) {

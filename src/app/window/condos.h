@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -80,12 +81,21 @@ class TConDos : public QWidget, private TFormView {
     static std::function<void(const QString&)> message_box_hook;
     // The floppy file dialog; tests replace it. Returns "" when the user cancels.
     std::function<QString()> file_dialog_hook;
+    // The save dialog and the context menu; tests replace them. The menu's hook gets the
+    // entries and returns the chosen command (-1: dismissed).
+    std::function<QString()> save_dialog_hook;
+    std::function<int(const std::vector<TMenuEntry>&)> popup_menu_hook;
 
   protected:
     void paintEvent(QPaintEvent* event) override;   // FormPaint
     void resizeEvent(QResizeEvent* event) override; // FormResize
     void closeEvent(QCloseEvent* event) override;   // FormClose
     bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     // TFormView
@@ -109,6 +119,10 @@ class TConDos : public QWidget, private TFormView {
     void CopyImage(const TRect& area, bool stretched) override;
     void MessageBox(const std::string& text) override;
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
+    std::string SaveFileDialog(const TFileDialogDesc& desc) override;
+    int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override;
+    void SetClipboardText(TClipboardKind kind, const std::string& text) override;
+    std::string ClipboardText(TClipboardKind kind) override;
     void StartTimer(int interval_ms) override;
     void StartRefreshTimer(int delay_ms) override;
     void ProcessPendingEvents() override;
@@ -129,6 +143,7 @@ class TConDos : public QWidget, private TFormView {
     bool in_paint_ = false;
     TRect paint_area_;
     bool paint_stretched_ = false;
+    int wheel_remainder_ = 0; // eighths of a degree not yet a whole notch
 };
 
 extern TConDos* ConDos;

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <vector>
@@ -554,8 +555,10 @@ void TWin32Window::MessageBox(const std::string& text) {
                   Wide(kMessageCaption).c_str(), MB_OK);
 }
 
-std::string TWin32Window::OpenFileDialog(const TFileDialogDesc& desc) {
-    if (file_dialog_hook) return file_dialog_hook();
+namespace {
+
+// The system's file dialog, for a file to read or one to write; UTF-8 in and out.
+std::string RunFileDialog(HWND owner, const TFileDialogDesc& desc, bool save) {
     // The filter: its display text, then its patterns, each ending in a 0; a 0 more at the end.
     std::wstring filter = Wide(desc.filter);
     filter.push_back(L'\0');
@@ -566,17 +569,87 @@ std::string TWin32Window::OpenFileDialog(const TFileDialogDesc& desc) {
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window_;
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = static_cast<DWORD>(name.size());
     dialog.lpstrInitialDir = directory.c_str();
     dialog.lpstrTitle = title.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
-                   OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&dialog)) return {};
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return {};
     return Utf8(name.data());
+}
+
+} // namespace
+
+std::string TWin32Window::OpenFileDialog(const TFileDialogDesc& desc) {
+    if (file_dialog_hook) return file_dialog_hook();
+    return RunFileDialog(window_, desc, false);
+}
+
+std::string TWin32Window::SaveFileDialog(const TFileDialogDesc& desc) {
+    if (save_dialog_hook) return save_dialog_hook();
+    return RunFileDialog(window_, desc, true);
+}
+
+// ---- Context menus and the clipboard ----
+
+int TWin32Window::PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) {
+    if (popup_menu_hook) return popup_menu_hook(entries);
+    if (!window_) return -1;
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return -1;
+    for (const TMenuEntry& entry : entries) {
+        if (entry.caption.empty()) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        // Menu identifiers start at 1: TrackPopupMenu answers 0 for "nothing chosen".
+        AppendMenuW(menu, MF_STRING | (entry.enabled ? MF_ENABLED : MF_GRAYED),
+                    static_cast<UINT_PTR>(entry.command) + 1, Wide(entry.caption).c_str());
+    }
+    POINT at{x, y};
+    ClientToScreen(window_, &at);
+    // The menu runs its own modal loop, outside the key filter: keys drive the menu.
+    const int chosen = static_cast<int>(TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0,
+        window_, nullptr));
+    DestroyMenu(menu);
+    return chosen - 1;
+}
+
+void TWin32Window::SetClipboardText(TClipboardKind kind, const std::string& text) {
+    if (kind != cbClipboard || !window_) return; // Windows has no PRIMARY selection
+    const std::wstring wide = Wide(text);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t));
+    if (!memory) return;
+    if (auto* copy = static_cast<wchar_t*>(GlobalLock(memory))) {
+        std::copy(wide.begin(), wide.end(), copy);
+        copy[wide.size()] = L'\0';
+        GlobalUnlock(memory);
+    }
+    if (!OpenClipboard(window_)) {
+        GlobalFree(memory);
+        return;
+    }
+    EmptyClipboard();
+    if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory); // else the system's
+    CloseClipboard();
+}
+
+std::string TWin32Window::ClipboardText(TClipboardKind kind) {
+    if (kind != cbClipboard || !window_ || !OpenClipboard(window_)) return {};
+    std::string text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = Utf8(wide);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
 }
 
 // ---- Timers and the event loop ----
@@ -681,6 +754,16 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
             if (form_) Guarded([this] { form_->RefreshTimer(); });
         }
         return 0;
+    case WM_LBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_MBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MOUSEMOVE:
+    case WM_MOUSEWHEEL:
+        if (MouseMessage(message, wparam, lparam)) return 0;
+        break;
     case WM_PAINT: Paint(); return 0;
     case WM_ERASEBKGND:
         // The image covers the whole area below the panel; erasing it first would flicker.
@@ -719,6 +802,68 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
+// The mouse on the main window (the panel's controls take their own): handed to the form in
+// client pixels. The window keeps the mouse while a button is held, so that a drag may leave it.
+bool TWin32Window::MouseMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (!form_) return false;
+    const int x = static_cast<short>(LOWORD(lparam));
+    const int y = static_cast<short>(HIWORD(lparam));
+    const bool held = (wparam & (MK_LBUTTON | MK_MBUTTON | MK_RBUTTON)) != 0;
+    switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_RBUTTONDOWN: {
+        const TMouseButton button = message == WM_LBUTTONDOWN   ? mbLeft
+                                    : message == WM_MBUTTONDOWN ? mbMiddle
+                                                                : mbRight;
+        SetCapture(window_);
+        Guarded([&] { form_->MouseDown(button, x, y); });
+        return true;
+    }
+    case WM_LBUTTONUP:
+    case WM_MBUTTONUP:
+    case WM_RBUTTONUP: {
+        const TMouseButton button = message == WM_LBUTTONUP   ? mbLeft
+                                    : message == WM_MBUTTONUP ? mbMiddle
+                                                              : mbRight;
+        if (!held) ReleaseCapture();
+        Guarded([&] { form_->MouseUp(button, x, y); });
+        return true;
+    }
+    case WM_MOUSEMOVE:
+        if (held) Guarded([&] { form_->MouseMove(x, y); });
+        return true;
+    case WM_MOUSEWHEEL: {
+        // Its place comes in screen coordinates; 120 makes one notch, finer wheels add up.
+        POINT at{x, y};
+        ScreenToClient(window_, &at);
+        wheel_remainder_ += GET_WHEEL_DELTA_WPARAM(wparam);
+        const int steps = wheel_remainder_ / WHEEL_DELTA;
+        wheel_remainder_ -= steps * WHEEL_DELTA;
+        if (steps != 0) Guarded([&] { form_->MouseWheel(steps, at.x, at.y); });
+        return true;
+    }
+    default: return false;
+    }
+}
+
+// A right click on the panel: the COM group's box lets clicks through to the panel, its items
+// are controls of their own.
+void TWin32Window::PanelContextMenu(HWND clicked, LPARAM lparam) {
+    if (!form_ || !window_) return;
+    POINT at{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+    ScreenToClient(window_, &at);
+    bool on_group = clicked == radio_items_[0] || clicked == radio_items_[1] ||
+                    clicked == controls_[ciCOMGroup];
+    if (!on_group && controls_[ciCOMGroup] && IsWindowVisible(controls_[ciCOMGroup])) {
+        RECT box;
+        GetWindowRect(controls_[ciCOMGroup], &box);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&box), 2);
+        on_group = PtInRect(&box, at) != 0;
+    }
+    if (on_group) Guarded([&] { form_->ControlContextMenu(ciCOMGroup, at.x, at.y); });
+}
+
 LRESULT TWin32Window::PanelMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_COMMAND:
@@ -727,6 +872,9 @@ LRESULT TWin32Window::PanelMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DRAWITEM:
         DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
         return TRUE;
+    case WM_CONTEXTMENU:
+        PanelContextMenu(reinterpret_cast<HWND>(wparam), lparam);
+        return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
         HDC dc = reinterpret_cast<HDC>(wparam);

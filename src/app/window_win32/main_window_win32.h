@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // <windows.h> names MessageBox as a macro; the view's MessageBox is the form's.
 #undef MessageBox
@@ -55,6 +56,10 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     // Tests replace the message box and the file dialog to observe them without a modal loop.
     std::function<void(const std::string&)> message_box_hook;
     std::function<std::string()> file_dialog_hook;
+    // The save dialog and the context menu; tests replace them. The menu's hook gets the
+    // entries and returns the chosen command (-1: dismissed).
+    std::function<std::string()> save_dialog_hook;
+    std::function<int(const std::vector<TMenuEntry>&)> popup_menu_hook;
 
   private:
     static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -83,6 +88,10 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     void CopyImage(const TRect& area, bool stretched) override;
     void MessageBox(const std::string& text) override;
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
+    std::string SaveFileDialog(const TFileDialogDesc& desc) override;
+    int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override;
+    void SetClipboardText(TClipboardKind kind, const std::string& text) override;
+    std::string ClipboardText(TClipboardKind kind) override;
     void StartTimer(int interval_ms) override;
     void StartRefreshTimer(int delay_ms) override;
     void ProcessPendingEvents() override;
@@ -97,6 +106,8 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     void FitLabel(TControlId id);
     void PlaceStatusLabel();
     void Clicked(HWND control);
+    bool MouseMessage(UINT message, WPARAM wparam, LPARAM lparam);
+    void PanelContextMenu(HWND clicked, LPARAM lparam);
     void DrawButton(const DRAWITEMSTRUCT& item);
     void Paint();
     void DropPendingCalls();
@@ -129,6 +140,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     int cell_width_ = 0, cell_height_ = 0;
 
     HDC paint_dc_ = nullptr; // the paint's DC while FormPaint runs
+    int wheel_remainder_ = 0; // wheel turns not yet a whole notch
     bool quit_ = false;       // the message loop has seen WM_QUIT
     bool destroying_ = false; // the destructor closes the window: no WM_QUIT then
     std::unique_ptr<TConsoleForm> form_;

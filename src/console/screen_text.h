@@ -1,0 +1,24 @@
+// What the screen shows, as text for the user: code page 437 mapped to Unicode and written as
+// UTF-8, for the clipboard and for text files. The glyphs of codes 01-1F and 7F are their
+// Unicode look-alikes (the pictures a PC's text screen shows), box drawing and blocks their
+// Unicode counterparts; code 00 is a blank.
+#pragma once
+
+#include "screen.h"
+
+#include <cstdint>
+#include <string>
+
+// The line end of text handed to the system and written to text files: CR LF on Windows, LF
+// elsewhere.
+extern const char* const kTextLineEnd;
+
+// Appends the UTF-8 form of one glyph.
+void AppendGlyphUtf8(std::string& out, uint8_t code);
+
+// The text of `count` cells of one row, trailing blanks (00, 20 and FF) left out.
+std::string CellsText(const TCell* cells, int count);
+
+// The whole screen: its rows' texts, each followed by kTextLineEnd, with the blank rows at the
+// bottom left out.
+std::string ScreenText(const TScreen& screen);
