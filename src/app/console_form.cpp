@@ -2,6 +2,8 @@
 
 #include "floppy_service.h"
 #include "main_cycle.h"
+#include "comm_names.h"
+#include "port_list.h"
 #include "screen_text.h"
 
 #include <algorithm>
@@ -71,6 +73,7 @@ void TConsoleForm::FormCreate() {
     screen_.ClearScreen();
 
     view_.SetWindowCaption(kWindowCaption);
+    ShowPortHints();
     status_text_ = kPanelControls[ciLabel2].caption;
     view_.StartTimer(100);
 }
@@ -220,7 +223,64 @@ void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
 void TConsoleForm::MouseMove(int, int) {}
 void TConsoleForm::MouseUp(TMouseButton, int, int) {}
 void TConsoleForm::MouseWheel(int, int, int) {}
-void TConsoleForm::ControlContextMenu(TControlId, int, int) {}
+void TConsoleForm::ControlContextMenu(TControlId id, int x, int y) {
+    if (id == ciCOMGroup) PortContextMenu(x, y);
+}
+
+std::string TConsoleForm::SelectedComName() const {
+    return view_.SelectedItem(ciCOMGroup) == 1 ? "COM2" : "COM1";
+}
+
+// What the selected COM item opens, for this run: a serial port of this machine, a console
+// server over the network, or back to what it opened at start (QUORVIK_COMn, else the
+// platform's port of that name). While connected the port stays as it is.
+void TConsoleForm::PortContextMenu(int x, int y) {
+    if (connected_) return;
+    const std::string com = SelectedComName();
+    const std::vector<TSerialPortInfo> ports = ListSerialPorts();
+    std::vector<TMenuEntry> entries;
+    entries.push_back({-1, comm_->PortLine(com), false});
+    entries.push_back({});
+    for (size_t i = 0; i < ports.size(); ++i) {
+        const TSerialPortInfo& p = ports[i];
+        entries.push_back({pcFirstPort + static_cast<int>(i),
+                           p.description.empty() ? p.target : p.target + "  " + p.description,
+                           true});
+    }
+    if (ports.empty()) entries.push_back({-1, "No serial ports found", false});
+    entries.push_back({});
+    entries.push_back({pcNetwork, "Network port...", true});
+    entries.push_back({pcAsAtStart, "As at start", !comm_->MappedPort(com).empty()});
+    const int command = view_.PopupMenu(entries, x, y);
+    if (command >= pcFirstPort && command - pcFirstPort < static_cast<int>(ports.size())) {
+        MapSelectedPort(ports[static_cast<size_t>(command - pcFirstPort)].target);
+    } else if (command == pcNetwork) {
+        TNetworkPortDesc port = last_network_port_;
+        if (!view_.NetworkPortDialog(port)) return;
+        TNetworkTarget target{port.rfc2217, port.host, std::to_string(port.port)};
+        std::string error;
+        const std::string text = NetworkTargetText(target);
+        if (!ParseNetworkTarget(text, &target, &error)) {
+            view_.MessageBox("Error Opening COM\n" + error);
+            return;
+        }
+        last_network_port_ = port;
+        MapSelectedPort(text);
+    } else if (command == pcAsAtStart) {
+        MapSelectedPort("");
+    }
+}
+
+void TConsoleForm::MapSelectedPort(const std::string& target) {
+    comm_->MapPort(SelectedComName(), target);
+    ShowPortHints();
+}
+
+// Each COM item's hint says what it opens.
+void TConsoleForm::ShowPortHints() {
+    view_.SetItemHint(ciCOMGroup, 0, comm_->PortLine("COM1"));
+    view_.SetItemHint(ciCOMGroup, 1, comm_->PortLine("COM2"));
+}
 
 bool TConsoleForm::OnConsole(int x, int y) const {
     const TRect area = ConsoleArea();

@@ -29,6 +29,14 @@ enum TConsoleCommand : int {
     ccCopy, // the whole screen as text
 };
 
+// The commands of the COM group's context menu: a serial port of the list (pcFirstPort + its
+// place in the list), a network port, or what the item opened at start.
+enum TPortCommand : int {
+    pcNetwork = 1,
+    pcAsAtStart = 2,
+    pcFirstPort = 100,
+};
+
 extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
 extern const char* const kMessageCaption; // "ConsoleW", the caption of every message box
 
@@ -108,6 +116,10 @@ class TConsoleForm final : public TConsoleHost {
     bool OnConsole(int x, int y) const;
     void ConsoleContextMenu(int x, int y);
     void RunConsoleCommand(int command);
+    void PortContextMenu(int x, int y);
+    void MapSelectedPort(const std::string& target);
+    void ShowPortHints();
+    std::string SelectedComName() const;
     void RefreshSoon();
     void DrawChanges();
     void PortWentAway();
@@ -146,6 +158,7 @@ class TConsoleForm final : public TConsoleHost {
     std::string status_text_;
     bool connected_ = false;
     bool port_away_ = false;
+    TNetworkPortDesc last_network_port_; // the dialog starts from the last answer
     int reopen_countdown_ = 0; // ticks until the next try
     static constexpr int kReopenTicks = 10;
     // A try to reopen a network port waits no longer than this for the server.

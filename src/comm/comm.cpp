@@ -218,10 +218,11 @@ std::string TThreadComm::DevicePath() const {
     return IsNetworkTarget(target) ? target : device_->DevicePath(target);
 }
 
-std::string TThreadComm::PortLine() const {
-    const TPortTarget t = ResolvePortName(device_name_, chosen_ports_);
-    const std::string com = ComName(device_name_);
-    return (com.empty() ? device_name_ : com) + " is " + DevicePath() +
+std::string TThreadComm::PortLine(const std::string& name) const {
+    const TPortTarget t = ResolvePortName(name, chosen_ports_);
+    const std::string com = ComName(name);
+    const std::string path = IsNetworkTarget(t.target) ? t.target : device_->DevicePath(t.target);
+    return (com.empty() ? name : com) + " is " + (path.empty() ? "no device" : path) +
            (t.source.empty() ? "." : " (" + t.source + ").");
 }
 

@@ -293,8 +293,9 @@ class TThreadComm : public TComponent {
     // closed, which, why and what usually mends it (several lines). Main thread.
     std::string DevicePath() const;
     std::string DescribeOpenFailure() const;
-    // "COM1 is /dev/ttyUSB0 (QUORVIK_COM1)."
-    std::string PortLine() const;
+    // "COM1 is /dev/ttyUSB0 (QUORVIK_COM1)." for DeviceName, or for another name.
+    std::string PortLine() const { return PortLine(device_name_); }
+    std::string PortLine(const std::string& name) const;
     void SetDeviceName(const std::string& name); // only while closed
     // Maps a COM name ("COM1") to a target for this run, before QUORVIK_COMn; "" removes the
     // mapping. Taken at the next Open.

@@ -108,7 +108,7 @@ bool DeviceGone(DWORD error) {
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_REMOVED:
     case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_NO_SUCH_DEVICE:
+    case 433: // ERROR_NO_SUCH_DEVICE, which the cross headers lack
     case ERROR_FILE_NOT_FOUND:
     case ERROR_INVALID_HANDLE: return true;
     default: return false;

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -198,4 +201,75 @@ TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenIt
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_TRUE(Idle());
     std::remove(link.c_str());
+}
+
+namespace {
+
+// A loopback port that was listened on and no longer is: connecting is refused.
+int RefusingPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+int Command(const std::vector<TMenuEntry>& entries, const std::string& caption) {
+    for (const TMenuEntry& e : entries)
+        if (e.caption == caption) return e.enabled ? e.command : -2;
+    return -3;
+}
+
+} // namespace
+
+TEST_F(ConsoleFormTest, TheComGroupsMenuMapsTheSelectedItemToANetworkPortForThisRun) {
+    const std::string at_start = view.item_hints[1]; // QUORVIK_COM2, else /dev/ttyS1
+    EXPECT_EQ(at_start.rfind("COM2 is /", 0), 0u) << at_start;
+    view.selected_item = 1;
+    const int port = RefusingPort();
+    view.network_answer = TNetworkPortDesc{"127.0.0.1", port, false};
+    std::vector<TMenuEntry> shown;
+    view.menu_answer = [&](const std::vector<TMenuEntry>& entries) {
+        shown = entries;
+        return Command(entries, "Network port...");
+    };
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front().caption, at_start);
+    EXPECT_FALSE(shown.front().enabled);
+    EXPECT_EQ(Command(shown, "As at start"), -2); // nothing chosen yet
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(view.item_hints[1], "COM2 is " + url + " (chosen for this run).");
+    EXPECT_EQ(view.item_hints[0].rfind("COM1 is ", 0), 0u);
+
+    // Connect opens exactly that, and the box says what the item maps to.
+    form.OpenComClick();
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].rfind("Error Opening COM\nCOM2 is " + url + " (chosen for this run).\n", 0),
+              0u) << view.boxes[0];
+    EXPECT_NE(view.boxes[0].find("refused the connection"), std::string::npos) << view.boxes[0];
+    EXPECT_TRUE(Idle());
+
+    // The dialog starts from the last answer; a bad one maps nothing and says why.
+    view.network_answer = TNetworkPortDesc{"", 2217, true};
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    ASSERT_EQ(view.network_dialog_shown.size(), 2u);
+    EXPECT_EQ(view.network_dialog_shown[1].port, port);
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_NE(view.boxes[1].find("the host is empty"), std::string::npos) << view.boxes[1];
+    EXPECT_EQ(view.item_hints[1], "COM2 is " + url + " (chosen for this run).");
+
+    // Back to what it opened at start; a cancelled dialog changes nothing.
+    view.menu_answer = [&](const std::vector<TMenuEntry>& e) { return Command(e, "As at start"); };
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    EXPECT_EQ(view.item_hints[1], at_start);
+    view.network_answer.reset();
+    view.menu_answer = [&](const std::vector<TMenuEntry>& e) { return Command(e, "Network port..."); };
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    EXPECT_EQ(view.item_hints[1], at_start);
+    EXPECT_EQ(view.boxes.size(), 2u);
 }

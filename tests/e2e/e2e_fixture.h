@@ -10,6 +10,8 @@
 #include "floppy_service.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QRadioButton>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
