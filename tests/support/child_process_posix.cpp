@@ -3,7 +3,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -111,17 +110,4 @@ void TChildProcess::Stop() {
         pollfd p{impl_->out, POLLIN, 0};
         poll(&p, 1, 10); // woken by its last output or the pipe's end
     }
-}
-
-std::map<std::string, std::string> SummaryFields(const std::string& output) {
-    std::map<std::string, std::string> fields;
-    const size_t at = output.find("summary ");
-    if (at == std::string::npos) return fields;
-    std::istringstream line(output.substr(at, output.find('\n', at) - at));
-    std::string kv;
-    while (line >> kv) {
-        const size_t eq = kv.find('=');
-        if (eq != std::string::npos) fields[kv.substr(0, eq)] = kv.substr(eq + 1);
-    }
-    return fields;
 }
