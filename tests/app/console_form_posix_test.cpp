@@ -1,14 +1,13 @@
 // The window logic's cases that need POSIX: an unprivileged user, file modes, mkfs.fat and
 // file names that are not UTF-8.
 #include "fake_view.h"
+#include "loopback.h"
+#include "temp_dir.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +15,7 @@
 namespace {
 
 std::string TempImage(const std::string& name) {
-    const std::string path = testing::TempDir() + "/" + std::to_string(getpid()) + name;
+    const std::string path = ProgramTempDir().Path(name);
     EXPECT_EQ(std::system(("rm -f '" + path + "' && mkfs.fat -C -F 12 '" + path +
                            "' 1440 > /dev/null")
                               .c_str()),
@@ -133,7 +132,7 @@ std::string ScreenText(TConsoleForm& form) {
 // The port is reached through a symbolic link that is first pointed at one pseudo-terminal,
 // which hangs up, and then at a new one, as udev does for a USB adapter plugged in again.
 TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenItIsBack) {
-    const std::string link = testing::TempDir() + "/" + std::to_string(getpid()) + "-ttyLINK";
+    const std::string link = ProgramTempDir().Path("ttyLINK");
     auto first = std::make_unique<TPtyTarget>();
     std::remove(link.c_str());
     ASSERT_EQ(symlink(first->SlavePath().c_str(), link.c_str()), 0);
@@ -205,19 +204,6 @@ TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenIt
 
 namespace {
 
-// A loopback port that was listened on and no longer is: connecting is refused.
-int RefusingPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 int Command(const std::vector<TMenuEntry>& entries, const std::string& caption) {
     for (const TMenuEntry& e : entries)
         if (e.caption == caption) return e.enabled ? e.command : -2;
@@ -230,7 +216,7 @@ TEST_F(ConsoleFormTest, TheComGroupsMenuMapsTheSelectedItemToANetworkPortForThis
     const std::string at_start = view.item_hints[1]; // QUORVIK_COM2, else /dev/ttyS1
     EXPECT_EQ(at_start.rfind("COM2 is /", 0), 0u) << at_start;
     view.selected_item = 1;
-    const int port = RefusingPort();
+    const int port = FreeLoopbackPort(); // refuses connections
     view.network_answer = TNetworkPortDesc{"127.0.0.1", port, false};
     std::vector<TMenuEntry> shown;
     view.menu_answer = [&](const std::vector<TMenuEntry>& entries) {

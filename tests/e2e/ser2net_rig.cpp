@@ -1,47 +1,16 @@
 #include "ser2net_rig.h"
 
+#include "loopback.h"
 #include "temp_dir.h"
 
-#include <arpa/inet.h>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* kProgram = "/usr/sbin/ser2net";
-
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-// Whether something listens on 127.0.0.1:port, from the kernel's table (a test connection
-// would make ser2net open the device).
-bool Listening(int port) {
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state;
-        fields >> slot >> local >> remote >> state;
-        if (local == wanted && state == "0A") return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -77,7 +46,7 @@ void TSer2net::Start() {
     process_ = std::make_unique<TChildProcess>(
         std::vector<std::string>{kProgram, "-n", "-u", "-c", config_, "-P", config_ + ".pid"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Listening(port_)) {
+    while (!ListeningOnLoopback(port_)) {
         if (process_->Exited() || std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("ser2net does not listen: " + process_->Output());
         poll(nullptr, 0, 20);

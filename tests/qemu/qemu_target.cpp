@@ -1,5 +1,7 @@
 #include "qemu_target.h"
 
+#include "loopback.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -23,19 +25,6 @@ std::vector<std::string> QemuArgs(const std::string& qemu, const std::string& ro
     return {qemu,      "-nodefaults", "-no-user-config", "-machine", "pc",   "-m",
             "16",      "-vga",        "std",             "-display", "none", "-monitor",
             "none",    "-option-rom", rom};
-}
-
-// A port on the loopback that nothing uses at this moment.
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 bool Accepts(int port) {
