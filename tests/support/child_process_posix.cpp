@@ -88,13 +88,6 @@ bool TChildProcess::WaitForOutput(const std::function<bool(const std::string&)>&
     }
 }
 
-std::string TChildProcess::FirstLine(std::chrono::milliseconds timeout) {
-    const auto has_line = [](const std::string& out) { return out.find('\n') != std::string::npos; };
-    if (!WaitForOutput(has_line, timeout))
-        throw std::runtime_error("no line from " + std::to_string(impl_->pid) + ": " + output_);
-    return output_.substr(0, output_.find('\n'));
-}
-
 void TChildProcess::Stop() {
     if (Exited()) return;
     kill(impl_->pid, SIGTERM);
