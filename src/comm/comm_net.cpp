@@ -278,7 +278,9 @@ int TNetCommDevice::Read(char* buffer, unsigned long count) {
         if (got == count || gone) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                                  Clock::now());
-        if (left.count() <= 0 || !socket_->Wait(static_cast<int>(left.count()), false)) break;
+        if (left.count() <= 0) break;
+        // In slices: the event thread may take the bytes off the socket into the queue.
+        socket_->Wait(static_cast<int>(std::min<long long>(left.count(), 20)), false);
     }
     // Bytes this read took off the socket beyond its count, or a condition it found, are the
     // event thread's to announce.
