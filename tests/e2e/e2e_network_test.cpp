@@ -165,9 +165,10 @@ class Reconnect : public EndToEnd {
             << "the image differs from the acknowledged writes";
         EXPECT_NE(ScreenText().find("COM1 is back"), std::string::npos) << ScreenText();
     }
+    // The rows one after the other, so that a line that wrapped reads as one.
     std::string ScreenText() {
         std::string all;
-        for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row) + "\n";
+        for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row);
         return all;
     }
     std::string image, model;
