@@ -2,6 +2,8 @@
 
 #include "floppy_service.h"
 #include "main_cycle.h"
+#include "comm_names.h"
+#include "port_list.h"
 #include "screen_text.h"
 
 #include <algorithm>
@@ -86,6 +88,7 @@ void TConsoleForm::FormCreate() {
     screen_.SetObserver(&history_);
 
     view_.SetWindowCaption(kWindowCaption);
+    ShowPortHints();
     status_text_ = kPanelControls[ciLabel2].caption;
     view_.StartTimer(100);
 }
@@ -160,7 +163,7 @@ void TConsoleForm::OpenComClick() {
         // The first line as it always was; then which device, why, and the usual remedy.
         view_.MessageBox("Error Opening COM\n" +
                          (failure.empty() ? comm_->DescribeOpenFailure()
-                                          : PortLine() + "\n" + failure));
+                                          : comm_->PortLine() + "\n" + failure));
         return;
     }
     if (view_.Checked(ciEnaFloppy) && !open_dialog_file_name_.empty()) {
@@ -182,18 +185,16 @@ void TConsoleForm::OpenComClick() {
 
 void TConsoleForm::CloseComClick() {
     link_.stop_request = true;
+    port_away_ = false;
+    link_.port_lost = false;
     try {
         comm_->Close();
     } catch (const std::exception& e) {
-        view_.MessageBox("Error Closing COM\n" + PortLine() + "\n" + e.what());
+        view_.MessageBox("Error Closing COM\n" + comm_->PortLine() + "\n" + e.what());
     }
     floppy_->CloseImage();
     floppy_->FreeTrackBuffer();
     SetConnectedState(false);
-}
-
-std::string TConsoleForm::PortLine() const {
-    return comm_->DeviceName() + " is " + comm_->DevicePath() + ".";
 }
 
 void TConsoleForm::FormClose() {
@@ -237,7 +238,64 @@ void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
 void TConsoleForm::MouseMove(int, int) {}
 void TConsoleForm::MouseUp(TMouseButton, int, int) {}
 void TConsoleForm::MouseWheel(int, int, int) {}
-void TConsoleForm::ControlContextMenu(TControlId, int, int) {}
+void TConsoleForm::ControlContextMenu(TControlId id, int x, int y) {
+    if (id == ciCOMGroup) PortContextMenu(x, y);
+}
+
+std::string TConsoleForm::SelectedComName() const {
+    return view_.SelectedItem(ciCOMGroup) == 1 ? "COM2" : "COM1";
+}
+
+// What the selected COM item opens, for this run: a serial port of this machine, a console
+// server over the network, or back to what it opened at start (QUORVIK_COMn, else the
+// platform's port of that name). While connected the port stays as it is.
+void TConsoleForm::PortContextMenu(int x, int y) {
+    if (connected_) return;
+    const std::string com = SelectedComName();
+    const std::vector<TSerialPortInfo> ports = ListSerialPorts();
+    std::vector<TMenuEntry> entries;
+    entries.push_back({-1, comm_->PortLine(com), false});
+    entries.push_back({});
+    for (size_t i = 0; i < ports.size(); ++i) {
+        const TSerialPortInfo& p = ports[i];
+        entries.push_back({pcFirstPort + static_cast<int>(i),
+                           p.description.empty() ? p.target : p.target + "  " + p.description,
+                           true});
+    }
+    if (ports.empty()) entries.push_back({-1, "No serial ports found", false});
+    entries.push_back({});
+    entries.push_back({pcNetwork, "Network port...", true});
+    entries.push_back({pcAsAtStart, "As at start", !comm_->MappedPort(com).empty()});
+    const int command = view_.PopupMenu(entries, x, y);
+    if (command >= pcFirstPort && command - pcFirstPort < static_cast<int>(ports.size())) {
+        MapSelectedPort(ports[static_cast<size_t>(command - pcFirstPort)].target);
+    } else if (command == pcNetwork) {
+        TNetworkPortDesc port = last_network_port_;
+        if (!view_.NetworkPortDialog(port)) return;
+        TNetworkTarget target{port.rfc2217, port.host, std::to_string(port.port)};
+        std::string error;
+        const std::string text = NetworkTargetText(target);
+        if (!ParseNetworkTarget(text, &target, &error)) {
+            view_.MessageBox("Error Opening COM\n" + error);
+            return;
+        }
+        last_network_port_ = port;
+        MapSelectedPort(text);
+    } else if (command == pcAsAtStart) {
+        MapSelectedPort("");
+    }
+}
+
+void TConsoleForm::MapSelectedPort(const std::string& target) {
+    comm_->MapPort(SelectedComName(), target);
+    ShowPortHints();
+}
+
+// Each COM item's hint says what it opens.
+void TConsoleForm::ShowPortHints() {
+    view_.SetItemHint(ciCOMGroup, 0, comm_->PortLine("COM1"));
+    view_.SetItemHint(ciCOMGroup, 1, comm_->PortLine("COM2"));
+}
 
 bool TConsoleForm::OnConsole(int x, int y) const {
     const TRect area = ConsoleArea();
@@ -267,11 +325,56 @@ void TConsoleForm::Timer1Timer() {
         ShowStatus(std::to_string(link_.ReceivedCount()).c_str());
         view_.SetVisible(ciButtonDel, keyboard_.RebootButtonWanted());
     }
+    if (port_away_ && --reopen_countdown_ <= 0) TryReopen();
+}
+
+// The port of the connection is gone (a USB adapter pulled, the target's power cycled its
+// bridge, the console server closed the connection). The connection stays: the image stays
+// attached, a disk exchange under way is abandoned (the target repeats its request), and the
+// port is opened again once a second from the timer, costing nothing in between.
+void TConsoleForm::PortWentAway() {
+    port_away_ = true;
+    link_.port_lost = true;
+    reopen_countdown_ = kReopenTicks;
+    screen_.MsgOut("%s (%s) went away; waiting for it to come back", comm_->DeviceName().c_str(),
+                   comm_->DevicePath().c_str());
+    try {
+        comm_->Close();
+    } catch (const std::exception&) {
+        // The device is gone; the next Open starts afresh all the same.
+    }
+}
+
+void TConsoleForm::TryReopen() {
+    reopen_countdown_ = kReopenTicks;
+    const int connect_ms = comm_->ConnectTimeoutMs;
+    comm_->ConnectTimeoutMs = std::min(connect_ms, kReopenConnectMs);
+    bool opened = false;
+    try {
+        comm_->Open(); // the settings are applied again
+        opened = comm_->Enabled();
+    } catch (const std::exception&) {
+    }
+    comm_->ConnectTimeoutMs = connect_ms;
+    if (!opened) {
+        try {
+            comm_->Close();
+        } catch (const std::exception&) {
+        }
+        return;
+    }
+    port_away_ = false;
+    link_.port_lost = false;
+    screen_.MsgOut("%s is back", comm_->DeviceName().c_str());
+    RscrClick(); // the target redraws its screen, unless the key hold is on
 }
 
 void TConsoleForm::CommRxChar(TObject*, uint32_t Count) { link_.CommRxChar(Count); }
 void TConsoleForm::CommBreak(TObject*) { ShowStatus("Break"); }
-void TConsoleForm::CommError(TObject*, int) { ShowStatus("Error"); }
+void TConsoleForm::CommError(TObject*, int Errors) {
+    ShowStatus("Error");
+    if ((Errors & kCeMode) && connected_ && !port_away_) PortWentAway();
+}
 
 void TConsoleForm::FormActivate() {
     screen_.changed = true;

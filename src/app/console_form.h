@@ -30,6 +30,14 @@ enum TConsoleCommand : int {
     ccCopy, // the whole screen as text
 };
 
+// The commands of the COM group's context menu: a serial port of the list (pcFirstPort + its
+// place in the list), a network port, or what the item opened at start.
+enum TPortCommand : int {
+    pcNetwork = 1,
+    pcAsAtStart = 2,
+    pcFirstPort = 100,
+};
+
 extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
 
 // The console's zoom: the whole number nearest to the system's DPI `scale` (at least 1, a
@@ -98,6 +106,8 @@ class TConsoleForm final : public TConsoleHost {
     TKeyboard& Keyboard() { return keyboard_; }
     uint8_t KeyboardState() const { return keyboard_.State(); }
     bool Connected() const { return connected_; }
+    // The port went away while connected and is tried again once a second.
+    bool WaitingForPort() const { return port_away_; }
     bool MainCycleRunning() const { return main_cycle_depth_ > 0; }
     int MainCycleDepth() const { return main_cycle_depth_; }
     const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
@@ -129,9 +139,14 @@ class TConsoleForm final : public TConsoleHost {
     void Layout();
     TRect NaturalConsole() const; // the console area at the zoom, unstretched
     int BarHeight() const;        // the cursor bar's 2 pixels of a natural cell, zoomed
+    void PortContextMenu(int x, int y);
+    void MapSelectedPort(const std::string& target);
+    void ShowPortHints();
+    std::string SelectedComName() const;
     void RefreshSoon();
     void DrawChanges();
-    std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
+    void PortWentAway();
+    void TryReopen();
 
     TFormView& view_;
     std::unique_ptr<TComm> comm_;
@@ -169,6 +184,12 @@ class TConsoleForm final : public TConsoleHost {
     std::string open_dialog_file_name_;
     std::string status_text_;
     bool connected_ = false;
+    bool port_away_ = false;
+    TNetworkPortDesc last_network_port_; // the dialog starts from the last answer
+    int reopen_countdown_ = 0; // ticks until the next try
+    static constexpr int kReopenTicks = 10;
+    // A try to reopen a network port waits no longer than this for the server.
+    static constexpr int kReopenConnectMs = 500;
     int main_cycle_depth_ = 0;
     bool connect_pending_ = false;
 };

@@ -97,6 +97,14 @@ enum TClipboardKind : uint8_t {
     cbPrimary,   // X11's PRIMARY selection (select to copy, middle click to paste); none elsewhere
 };
 
+// The "Network port..." dialog's fields: a console server's host and port, and whether it
+// speaks RFC 2217 (Telnet with the serial line's settings) or raw TCP.
+struct TNetworkPortDesc {
+    std::string host;
+    int port = 2217;
+    bool rfc2217 = true;
+};
+
 struct TFileDialogDesc {
     const char* title;  // "Floppy Images"
     const char* filter; // "*.img;*.ima"
@@ -117,6 +125,8 @@ class TFormView {
     // The selected item of a radio group (0 or 1).
     virtual int SelectedItem(TControlId id) const = 0;
     virtual void PlaceControl(TControlId id, const TRect& place) = 0;
+    // The hover hint of item `item` of a radio group.
+    virtual void SetItemHint(TControlId id, int item, const std::string& hint) = 0;
 
     // The window.
     virtual void SetWindowCaption(const std::string& caption) = 0;
@@ -157,6 +167,9 @@ class TFormView {
     // until it closes; meanwhile keys drive the menu and none reaches the form. Returns the
     // chosen entry's command, -1 when the menu was dismissed.
     virtual int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) = 0;
+    // Asks for a network port, starting from `port`'s fields; false when the user cancels.
+    // Modal: it dispatches events while it is open.
+    virtual bool NetworkPortDialog(TNetworkPortDesc& port) = 0;
     // Text for other programs, as UTF-8 (the view converts to the system's form). PRIMARY
     // does nothing where the system has none.
     virtual void SetClipboardText(TClipboardKind kind, const std::string& text) = 0;

@@ -46,7 +46,7 @@ void TLink::WaitForExchangeByte() {
     for (;;) {
         // After Disconnect the exchange must not touch the image, the buffer or the port again,
         // so the stop request wins over a byte that is already there.
-        if (stop_request) throw TAbandonExchange{};
+        if (stop_request || port_lost) throw TAbandonExchange{};
         if (!queue.QueueEmpty()) return;
         if (timeout_counter == 0) throw TAbandonExchange{};
         WaitForInput();

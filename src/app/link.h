@@ -71,6 +71,8 @@ class TLink final : public TSequenceSource {
 
     // Link state, all 0 at program start.
     bool stop_request = false;
+    // The port went away and is waited for: a disk exchange cannot go on.
+    bool port_lost = false;
     int32_t timeout_counter = 0;
     bool key_hold = false;
     int32_t ReceivedCount() const { return received_count_; }
@@ -98,8 +100,9 @@ class TLink final : public TSequenceSource {
     bool WaitForInput() override;
 
     // The wait of the disk exchange: returns once a byte is queued. Abandons the exchange
-    // (throws TAbandonExchange) when a stop is requested, also if a byte is there by then, or
-    // when the time-out counter has run down to 0 with nothing queued.
+    // (throws TAbandonExchange) when a stop is requested or the port went away, also if a
+    // byte is there by then, or when the time-out counter has run down to 0 with nothing
+    // queued.
     void WaitForExchangeByte();
 
     int Write(const void* bytes, unsigned long count) {

@@ -1,6 +1,7 @@
 #include "comm.h"
 
 #include "comm_device.h"
+#include "comm_names.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -212,14 +213,48 @@ void TThreadComm::CheckOpen() {
     if (enabled_) Raise(kAlreadyOpen, -1);
 }
 
-std::string TThreadComm::DevicePath() const { return device_->DevicePath(device_name_); }
-
-std::string TThreadComm::DescribeOpenFailure() const {
-    return device_->DescribeOpenFailure(device_name_);
+std::string TThreadComm::DevicePath() const {
+    const std::string target = ResolvePortName(device_name_, chosen_ports_).target;
+    return IsNetworkTarget(target) ? target : device_->DevicePath(target);
 }
 
+std::string TThreadComm::PortLine(const std::string& name) const {
+    const TPortTarget t = ResolvePortName(name, chosen_ports_);
+    const std::string com = ComName(name);
+    const std::string path = IsNetworkTarget(t.target) ? t.target : device_->DevicePath(t.target);
+    return (com.empty() ? name : com) + " is " + (path.empty() ? "no device" : path) +
+           (t.source.empty() ? "." : " (" + t.source + ").");
+}
+
+std::string TThreadComm::DescribeOpenFailure() const {
+    const std::string target = ResolvePortName(device_name_, chosen_ports_).target;
+    const std::string why = device_->DescribeOpenFailure(device_name_, target);
+    return target.empty() ? why : PortLine() + "\n" + why;
+}
+
+void TThreadComm::MapPort(const std::string& com_name, const std::string& target) {
+    const std::string com = ComName(com_name);
+    if (com.empty()) return;
+    if (target.empty())
+        chosen_ports_.erase(com);
+    else
+        chosen_ports_[com] = target;
+}
+
+std::string TThreadComm::MappedPort(const std::string& com_name) const {
+    const auto it = chosen_ports_.find(ComName(com_name));
+    return it == chosen_ports_.end() ? std::string() : it->second;
+}
+
+// The device for what the name maps to: the platform's serial device, or the network port.
 void TThreadComm::CreateHandle() {
-    enabled_ = device_->Open(device_name_);
+    const std::string target = ResolvePortName(device_name_, chosen_ports_).target;
+    const bool network = IsNetworkTarget(target);
+    if (network || network_device_) {
+        device_ = network ? CreateNetworkDevice(ConnectTimeoutMs) : CreateCommDevice();
+        network_device_ = network;
+    }
+    enabled_ = device_->Open(target);
     if (enabled_) device_->SetEventMask(kEvAll);
 }
 

@@ -18,9 +18,11 @@
 // raise: on a closed port they return -1, do nothing or return false.
 //
 // How the component sits on POSIX termios (Linux). "main" and "event" name the calling thread.
-//  - Device name (main, Open): "COM1" ... "COM9" in any case open the path in the environment
-//    variable QUORVIK_COM1 ... QUORVIK_COM9 when it is set and not empty, else /dev/ttyS0 ...
-//    /dev/ttyS8. A name containing '/' is opened as a path. Any other name cannot be opened.
+//  - Device name (main, Open): what a name opens is told in comm_names.h: "COMn" in any case
+//    opens what MapPort chose for it, else the environment variable QUORVIK_COMn when it is
+//    set and not empty, else /dev/ttyS0 ... /dev/ttyS8 for COM1 ... COM9. A name containing
+//    '/' is opened as a path. Any other name cannot be opened. A tcp:// or rfc2217:// target
+//    is the network port (below), on both platforms.
 //    The device is opened read/write, O_NOCTTY, O_NONBLOCK, O_CLOEXEC, then taken for exclusive
 //    use with TIOCEXCL (nothing else may open it, except a privileged process). A name that
 //    cannot be opened, or that is not a character device, leaves the port closed, no raise.
@@ -90,10 +92,30 @@
 //  - Purge (main, and the event thread as it ends): PURGE_RXCLEAR is TCIFLUSH, PURGE_TXCLEAR
 //    TCOFLUSH; the ABORT flags have nothing to abort (no transfer outlives its call).
 //  - GetModemState (main): TIOCMGET; CTS, DSR, RI, DCD.
+//  - Going away: a hang-up, or a read that fails with EIO or ENODEV (a USB adapter pulled),
+//    is reported once as evError, with CE_MODE in the error flags from then on.
+//
+// How the component sits on a network port (comm_net.cpp; BSD sockets or Winsock beneath,
+// comm_socket_*.cpp), for "tcp://HOST:PORT" (raw TCP) and "rfc2217://HOST:PORT" (Telnet with
+// the COM-PORT-OPTION, telnet_codec.h):
+//  - Open connects within ConnectTimeoutMs (5 s) and sets TCP_NODELAY; a name that cannot be
+//    resolved, a refused connection, an unreachable host and the time-out leave the port
+//    closed, and DescribeOpenFailure says which and what to do.
+//  - Settings: raw TCP keeps the server's line as it is; RFC 2217 sends SET-BAUDRATE,
+//    SET-DATASIZE, SET-PARITY, SET-STOPSIZE and SET-CONTROL (flow control) for every change.
+//    EscapeComm: SET-CONTROL for break, DTR and RTS, FLOWCONTROL-SUSPEND/RESUME for XOFF/XON;
+//    on raw TCP ENOTTY, as on a pseudo-terminal.
+//  - Read, Write, InQueCount and purges as on a serial device: the bytes received wait in a
+//    queue of the component's (64 KB; beyond it TCP holds the peer back); PURGE-DATA goes to
+//    an RFC 2217 server as well. Write doubles FF bytes for Telnet.
+//  - Events: evRxChar for received bytes, evBreak and evError from NOTIFY-LINESTATE, evTxEmpty
+//    once the socket took a write; the peer closing or resetting the connection is reported
+//    once as evError, with CE_MODE in the error flags from then on.
 //
 // How the component sits on Win32 (comm_win32.cpp); the same failures, with GetLastError's
 // number:
-//  - Device name: CreateFileA (read/write, no sharing, overlapped) on the name as given when it
+//  - Device name: resolved as on Linux (QUORVIK_COMn may hold a port name such as COM7 or
+//    \\.\COM12), else the name itself. CreateFileA (read/write, no sharing, overlapped) on the name as given when it
 //    starts with "\\", else on "\\.\" + name, so that COM10 and above open. A name that
 //    cannot be opened, or that GetFileType does not report as a character device, leaves the
 //    port closed. The control block and the time-outs are saved at open and restored at close.
@@ -106,6 +128,9 @@
 //    settings change): 1 ms a byte at 115200, 219 ms at 110.
 //  - Read, Write: ReadFile/WriteFile on their own OVERLAPPED records, completed with
 //    GetOverlappedResult waiting (no busy polling).
+//  - Going away: the errors that a removed USB adapter gives (access denied, device removed,
+//    operation aborted, bad command, general failure) on a wait or a status call report
+//    evError once, with CE_MODE in the error flags from then on.
 //  - Events: WaitCommEvent on a third record, waited for together with a cancel event; Close
 //    sets the cancel event, ends the pending wait with an empty mask and joins the thread. A
 //    wait that fails at once is retried after 50 ms, not in a busy loop.
@@ -116,6 +141,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -262,11 +288,21 @@ class TThreadComm : public TComponent {
     // Properties. "Only while closed" setters ignore a value set while open; the others
     // re-apply the line settings at once when open (and raise as UpdateDataControlBlock).
     const std::string& DeviceName() const { return device_name_; }
-    // For the user: the device DeviceName maps to, and after an Open that left the port
-    // closed, why and what usually mends it (several lines). Main thread.
+    // For the user: what DeviceName opens (a device path, a port name, or tcp:// or
+    // rfc2217:// for a network port; see comm_names.h), and after an Open that left the port
+    // closed, which, why and what usually mends it (several lines). Main thread.
     std::string DevicePath() const;
     std::string DescribeOpenFailure() const;
+    // "COM1 is /dev/ttyUSB0 (QUORVIK_COM1)." for DeviceName, or for another name.
+    std::string PortLine() const { return PortLine(device_name_); }
+    std::string PortLine(const std::string& name) const;
     void SetDeviceName(const std::string& name); // only while closed
+    // Maps a COM name ("COM1") to a target for this run, before QUORVIK_COMn; "" removes the
+    // mapping. Taken at the next Open.
+    void MapPort(const std::string& com_name, const std::string& target);
+    std::string MappedPort(const std::string& com_name) const;
+    // How long Open waits for a network port to answer; 5000 ms unless set.
+    int ConnectTimeoutMs = 5000;
     int ReadTimeout = 1000;                      // stored; nothing consults it
     int WriteTimeout = 1000;                     // stored; nothing consults it
     uint16_t ReadBufSize() const { return read_buf_size_; }
@@ -310,6 +346,8 @@ class TThreadComm : public TComponent {
     uint32_t ClearCommError(TComStat* stat);
 
     std::unique_ptr<TCommDevice> device_;
+    bool network_device_ = false; // device_ is the network port
+    std::map<std::string, std::string> chosen_ports_;
     std::string device_name_ = "Com2";
     std::recursive_mutex lock_;
     uint16_t read_buf_size_ = 4096;

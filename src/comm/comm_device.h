@@ -1,5 +1,6 @@
-// The platform's serial device beneath TThreadComm: one interface, one implementation per
-// platform (comm_posix.cpp on Linux). Internal to the component.
+// The device beneath TThreadComm: one interface, with a serial implementation per platform
+// (comm_posix.cpp on Linux, comm_win32.cpp on Windows) and the network port (comm_net.cpp over
+// comm_socket_*.cpp) on both. Internal to the component.
 //
 // Threads: WaitEvent runs on the event thread; CancelWait on any thread; everything else on
 // the main thread. Read, Write and the status calls may run while WaitEvent waits. Open and
@@ -28,17 +29,19 @@ class TCommDevice {
   public:
     virtual ~TCommDevice() = default;
 
-    // Opens the device `name` (the platform's naming) for this process alone. False, with the
-    // device closed, when it cannot be opened, is not a character device, or is held by
-    // another program (another instance, or a terminal program holding the device's lock).
-    virtual bool Open(const std::string& name) = 0;
+    // Opens `target` (what the port name maps to, comm_names.h; "" for nothing) for this
+    // process alone. False, with the device closed, when it cannot be opened, is not a
+    // character device, or is held by another program (another instance, or a terminal
+    // program holding the device's lock), or the connection cannot be made.
+    virtual bool Open(const std::string& target) = 0;
     // Restores what Open changed and closes. Nothing when closed.
     virtual void Close() = 0;
-    // For the user, after Open of `name` failed: the device the name maps to, why it could not
-    // be opened, and what usually mends that; one short line each.
-    virtual std::string DescribeOpenFailure(const std::string& name) const { return name; }
-    // The device `name` maps to, for messages.
-    virtual std::string DevicePath(const std::string& name) const { return name; }
+    // For the user, after Open of `target` (port name `name`) failed: why it could not be
+    // opened, and what usually mends that; one short line each.
+    virtual std::string DescribeOpenFailure(const std::string& name,
+                                            const std::string& target) const = 0;
+    // What the platform opens for `target`, for messages.
+    virtual std::string DevicePath(const std::string& target) const { return target; }
 
     virtual int SetTimeouts() = 0;
     virtual int SetupQueues(uint16_t receive, uint16_t transmit) = 0;
@@ -61,4 +64,7 @@ class TCommDevice {
     virtual void CancelWait() = 0;
 };
 
+// The platform's serial device.
 std::unique_ptr<TCommDevice> CreateCommDevice();
+// The network port (tcp:// and rfc2217:// targets); connecting gives up after the time-out.
+std::unique_ptr<TCommDevice> CreateNetworkDevice(int connect_timeout_ms);

@@ -1,6 +1,8 @@
 // The serial device on Linux: a tty opened non-blocking, waited on with epoll and an eventfd.
 #include "comm_device.h"
+#include "comm_names.h"
 #include "comm_posix_line.h"
+#include "port_list.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,22 +32,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// "COM1" ... "COM9" in any case: the path in QUORVIK_COMn, else /dev/ttyS(n-1); a name with a
-// '/' as it is; anything else names no device.
-std::string ResolveDeviceName(const std::string& name) {
-    if (name.find('/') != std::string::npos) return name;
-    if (name.size() == 4 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(name[2])) == 'M' && name[3] >= '1' &&
-        name[3] <= '9') {
-        const std::string variable = std::string("QUORVIK_COM") + name[3];
-        const char* path = std::getenv(variable.c_str());
-        if (path && *path) return path;
-        return std::string("/dev/ttyS") + static_cast<char>(name[3] - 1);
-    }
-    return {};
-}
 
 int Ioctl(int fd, unsigned long request, void* arg) {
     for (;;) {
@@ -81,10 +67,8 @@ class TPosixCommDevice final : public TCommDevice {
 
     bool Open(const std::string& name) override;
     void Close() override;
-    std::string DescribeOpenFailure(const std::string& name) const override;
-    std::string DevicePath(const std::string& name) const override {
-        return ResolveDeviceName(name);
-    }
+    std::string DescribeOpenFailure(const std::string& name,
+                                    const std::string& path) const override;
     int SetTimeouts() override { return LineCheck(fd_); }
     // The kernel's tty queues have a fixed size.
     int SetupQueues(uint16_t, uint16_t) override { return 0; }
@@ -120,6 +104,7 @@ class TPosixCommDevice final : public TCommDevice {
     std::atomic<uint32_t> mask_{0};
     std::atomic<bool> cancel_{false};
     std::atomic<bool> hung_up_{false};
+    std::atomic<bool> gone_report_{false}; // a read found the device gone: report it once
     std::atomic<bool> tx_kick_{false};
     std::atomic<bool> rts_cts_{false};
     std::atomic<uint32_t> bits_per_second_{9600};
@@ -135,44 +120,13 @@ class TPosixCommDevice final : public TCommDevice {
     serial_icounter_struct clear_counts_{};
 };
 
-namespace {
 
-// The serial devices of this machine, by their stable names where udev gives them.
-std::vector<std::string> SerialDevices() {
-    std::vector<std::string> found;
-    for (const char* dir : {"/dev/serial/by-id"}) {
-        if (DIR* d = ::opendir(dir)) {
-            while (const dirent* e = ::readdir(d))
-                if (e->d_name[0] != '.') found.push_back(std::string(dir) + "/" + e->d_name);
-            ::closedir(d);
-        }
-    }
-    if (!found.empty()) {
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-    if (DIR* d = ::opendir("/dev")) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n.rfind("ttyUSB", 0) == 0 || n.rfind("ttyACM", 0) == 0 || n.rfind("ttyAMA", 0) == 0)
-                found.push_back("/dev/" + n);
-        }
-        ::closedir(d);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
-} // namespace
-
-std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name) const {
-    const std::string path = ResolveDeviceName(name);
+std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name,
+                                                  const std::string& path) const {
     if (path.empty()) return name + " names no serial device: use COM1 ... COM9.";
-    std::string com_name = name;
-    for (char& c : com_name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const bool mapped = com_name.size() == 4 && std::getenv(("QUORVIK_" + com_name).c_str());
-    std::string text = com_name + " is " + path +
-                       (mapped ? " (QUORVIK_" + com_name + ")." : ".") + "\n";
+    const std::string com = ComName(name);
+    const std::string com_name = com.empty() ? std::string("COM1") : com;
+    std::string text;
     const int error = open_error_;
     if (error == ENOTTY) {
         text += path + " is not a serial device (not a terminal).";
@@ -192,24 +146,23 @@ std::string TPosixCommDevice::DescribeOpenFailure(const std::string& name) const
     } else if (error == EBUSY || error == EWOULDBLOCK) {
         text += "\nAnother program holds the port: close it, then press Connect again.";
     } else if (error == ENOENT || error == ENODEV || error == ENXIO || error == ENOTTY) {
-        const std::vector<std::string> devices = SerialDevices();
+        const std::vector<TSerialPortInfo> devices = ListSerialPorts();
         if (devices.empty()) {
             text += "\nNo serial devices were found on this machine.";
         } else {
             text += "\nSerial devices here:";
-            for (const std::string& d : devices) text += "\n  " + d;
+            for (const TSerialPortInfo& d : devices)
+                text += "\n  " + d.target + (d.description.empty() ? "" : " (" + d.description + ")");
         }
-        text += "\nTo use one as " + (com_name.size() == 4 ? com_name : std::string("COM1")) +
-                ", start Quorvik with QUORVIK_" +
-                (com_name.size() == 4 ? com_name : std::string("COM1")) + "=" +
-                (devices.empty() ? std::string("/dev/ttyUSB0") : devices.front()) + ".";
+        text += "\nTo use one as " + com_name + ", choose it with a right click on the COM ports, or "
+                "start Quorvik with QUORVIK_" + com_name + "=" +
+                (devices.empty() ? std::string("/dev/ttyUSB0") : devices.front().target) + ".";
     }
     return text;
 }
 
-bool TPosixCommDevice::Open(const std::string& name) {
+bool TPosixCommDevice::Open(const std::string& path) {
     Close();
-    const std::string path = ResolveDeviceName(name);
     open_error_ = ENOENT;
     if (path.empty()) return false;
     int fd;
@@ -276,6 +229,7 @@ bool TPosixCommDevice::Open(const std::string& name) {
     }
     cancel_.store(false);
     hung_up_.store(false);
+    gone_report_.store(false);
     tx_kick_.store(false);
     tx_watch_ = false;
     rts_cts_.store(false);
@@ -393,6 +347,14 @@ int TPosixCommDevice::Read(char* buffer, unsigned long count) {
         }
         if (n == 0) break; // hung up
         if (errno == EINTR) continue;
+        if (errno == EIO || errno == ENODEV) {
+            // The device is gone (a USB adapter pulled): the event thread reports it.
+            if (!hung_up_.exchange(true)) {
+                gone_report_.store(true);
+                Kick();
+            }
+            break;
+        }
         if (errno != EAGAIN) break;
         if (!WaitReady(fd_, POLLIN, deadline)) break;
     }
@@ -495,7 +457,11 @@ uint32_t TPosixCommDevice::WaitEvent() {
         if (tx_kick_.exchange(false)) tx_watch_ = true;
 
         uint32_t ev = 0;
-        if (!hung_up && (device & (EPOLLHUP | EPOLLERR))) {
+        if (gone_report_.exchange(false)) {
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
+            tx_watch_ = false;
+            ev |= kEvErr;
+        } else if (!hung_up && (device & (EPOLLHUP | EPOLLERR))) {
             // The far end is gone: report it once, then leave the device out of the wait.
             hung_up_.store(true);
             ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
@@ -525,6 +491,15 @@ uint32_t TPosixCommDevice::WaitEvent() {
 }
 
 } // namespace
+
+// COM1 ... COM9 are the PC's first serial ports; a name with a '/' is a path; anything else
+// names no device.
+std::string DefaultPortTarget(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const std::string com = ComName(name);
+    if (com.size() == 4) return std::string("/dev/ttyS") + static_cast<char>(com[3] - 1);
+    return {};
+}
 
 std::unique_ptr<TCommDevice> CreateCommDevice() {
     return std::make_unique<TPosixCommDevice>();

@@ -3,6 +3,7 @@
 // once; the event wait also waits on a cancel event that CancelWait sets.
 #include "comm_device.h"
 #include "comm_dcb_win32.h"
+#include "comm_names.h"
 
 #include <windows.h>
 
@@ -98,6 +99,22 @@ std::vector<std::string> SerialPorts() {
 
 constexpr DWORD kReadConstantMs = 1000;
 
+// What the system answers for a port whose device is gone: a USB adapter pulled, or its
+// bridge reset by the target's power.
+bool DeviceGone(DWORD error) {
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case 433: // ERROR_NO_SUCH_DEVICE, which the cross headers lack
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_INVALID_HANDLE: return true;
+    default: return false;
+    }
+}
+
 // A manual-reset event, not signalled; nullptr when the system has none left.
 HANDLE NewEvent() {
     return ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -114,8 +131,11 @@ class TWin32CommDevice final : public TCommDevice {
 
     bool Open(const std::string& name) override;
     void Close() override;
-    std::string DescribeOpenFailure(const std::string& name) const override;
-    std::string DevicePath(const std::string& name) const override { return ::DevicePath(name); }
+    std::string DescribeOpenFailure(const std::string& name,
+                                    const std::string& target) const override;
+    std::string DevicePath(const std::string& target) const override {
+        return ::DevicePath(target);
+    }
     int SetTimeouts() override;
     int SetupQueues(uint16_t receive, uint16_t transmit) override;
     int ApplySettings(const TLineSettings& settings) override;
@@ -144,18 +164,23 @@ class TWin32CommDevice final : public TCommDevice {
     OVERLAPPED wait_{};  // event thread
     HANDLE cancel_ = nullptr; // set by CancelWait, reset by Open
     std::atomic<uint32_t> mask_{0};
+    std::atomic<bool> gone_{false}; // the device went away (see DeviceGone)
+    std::atomic<bool> gone_reported_{false};
+
+    // After a failed call: whether the device is gone, asked of ClearCommError.
+    bool CheckGone();
 };
 
 TWin32CommDevice::~TWin32CommDevice() {
     Close();
 }
 
-bool TWin32CommDevice::Open(const std::string& name) {
+bool TWin32CommDevice::Open(const std::string& target) {
     Close();
     open_error_ = ERROR_FILE_NOT_FOUND;
     not_a_device_ = false;
-    if (name.empty()) return false;
-    const std::string path = DevicePath(name);
+    if (target.empty()) return false;
+    const std::string path = DevicePath(target);
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -187,14 +212,25 @@ bool TWin32CommDevice::Open(const std::string& name) {
     saved_timeouts_valid_ = ::GetCommTimeouts(handle_, &saved_timeouts_) != 0;
     if (saved_dcb_valid_ && saved_dcb_.BaudRate > 0) bits_per_second_ = saved_dcb_.BaudRate;
     mask_.store(0);
+    gone_.store(false);
+    gone_reported_.store(false);
     return true;
 }
 
-std::string TWin32CommDevice::DescribeOpenFailure(const std::string& name) const {
-    const std::string path = DevicePath(name);
-    std::string text = name + " is " + path + ".\n";
-    if (not_a_device_) return text + path + " is not a serial device.";
-    text += path + ": " + SystemMessage(open_error_) + " (error " + std::to_string(open_error_) +
+bool TWin32CommDevice::CheckGone() {
+    if (gone_.load()) return true;
+    DWORD errors = 0;
+    COMSTAT cs{};
+    if (::ClearCommError(handle_, &errors, &cs) || !DeviceGone(::GetLastError())) return false;
+    gone_.store(true);
+    return true;
+}
+
+std::string TWin32CommDevice::DescribeOpenFailure(const std::string&,
+                                                  const std::string& target) const {
+    const std::string path = DevicePath(target);
+    if (not_a_device_) return path + " is not a serial device.";
+    std::string text = path + ": " + SystemMessage(open_error_) + " (error " + std::to_string(open_error_) +
             ").";
     if (open_error_ == ERROR_ACCESS_DENIED || open_error_ == ERROR_SHARING_VIOLATION) {
         text += "\nAnother program holds the port: close it, then press Connect again.";
@@ -206,7 +242,9 @@ std::string TWin32CommDevice::DescribeOpenFailure(const std::string& name) const
             text += "\nSerial ports here:";
             for (const std::string& p : ports) text += " " + p;
         }
-        text += "\nThe Device Manager lists them under Ports (COM & LPT).";
+        text += "\nThe Device Manager lists them under Ports (COM & LPT). To use one, choose it "
+                "with a right click on the COM ports, or start Quorvik with QUORVIK_COM1=COM7 "
+                "(the port's name).";
     }
     return text;
 }
@@ -268,7 +306,12 @@ uint32_t TWin32CommDevice::ClearError(TComStat* stat) {
     DWORD errors = 0;
     COMSTAT cs{};
     *stat = TComStat{};
-    if (!::ClearCommError(handle_, &errors, &cs)) return 0;
+    if (gone_.load()) return kCeMode;
+    if (!::ClearCommError(handle_, &errors, &cs)) {
+        if (!DeviceGone(::GetLastError())) return 0;
+        gone_.store(true);
+        return kCeMode;
+    }
     stat->Flags = (cs.fCtsHold ? TComStat::kCtsHold : 0) | (cs.fDsrHold ? TComStat::kDsrHold : 0) |
                   (cs.fRlsdHold ? TComStat::kRlsdHold : 0) |
                   (cs.fXoffHold ? TComStat::kXoffHold : 0) |
@@ -334,6 +377,13 @@ uint32_t TWin32CommDevice::WaitEvent() {
             done = ::GetOverlappedResult(handle_, &wait_, &ignored, FALSE) != 0;
         }
         if (!done) {
+            if (CheckGone()) {
+                // Reported once; then only Close ends the wait.
+                const uint32_t report = mask_.load() & kEvErr;
+                if (report && !gone_reported_.exchange(true)) return report;
+                ::WaitForSingleObject(cancel_, INFINITE);
+                return 0;
+            }
             // A device that keeps failing its waits is asked again, but not in a busy loop.
             if (::WaitForSingleObject(cancel_, 50) == WAIT_OBJECT_0) return 0;
             continue;
@@ -348,6 +398,11 @@ void TWin32CommDevice::CancelWait() {
 }
 
 } // namespace
+
+// A name that nothing maps is the port of that name.
+std::string DefaultPortTarget(const std::string& name) {
+    return name;
+}
 
 std::unique_ptr<TCommDevice> CreateCommDevice() {
     return std::make_unique<TWin32CommDevice>();

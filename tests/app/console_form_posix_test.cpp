@@ -1,6 +1,8 @@
 // The window logic's cases that need POSIX: an unprivileged user, file modes, mkfs.fat and
 // file names that are not UTF-8.
 #include "fake_view.h"
+#include "loopback.h"
+#include "temp_dir.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +15,7 @@
 namespace {
 
 std::string TempImage(const std::string& name) {
-    const std::string path = testing::TempDir() + "/" + std::to_string(getpid()) + name;
+    const std::string path = ProgramTempDir().Path(name);
     EXPECT_EQ(std::system(("rm -f '" + path + "' && mkfs.fat -C -F 12 '" + path +
                            "' 1440 > /dev/null")
                               .c_str()),
@@ -100,13 +102,12 @@ TEST_F(ConsoleFormTest, TheFloppyBoxNamesTheChosenImageAndAttachesItAtConnect) {
     EXPECT_EQ(StatusAnswer(), "\xAA");
 
     // Chosen: a name that is not UTF-8 is attached as the file system spells it.
-    const std::string path = TempImage("-form-\xE9t\xE9.img");
+    const std::string path = TempImage("form-\xE9t\xE9.img");
     view.dialog_answer = path;
     view.controls[ciEnaFloppy].checked = true;
     form.EnableFloppyClick();
     EXPECT_TRUE(view.controls[ciEnaFloppy].checked);
-    EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows ... ImageFile: " +
-                                std::to_string(getpid()) + "-form-\xE9t\xE9.img");
+    EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows ... ImageFile: form-\xE9t\xE9.img");
     EXPECT_EQ(StatusAnswer(), "\x55");
     EXPECT_FALSE(form.Floppy().ImageAttached()); // released at Disconnect
 
@@ -115,4 +116,146 @@ TEST_F(ConsoleFormTest, TheFloppyBoxNamesTheChosenImageAndAttachesItAtConnect) {
     form.EnableFloppyClick();
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
     std::remove(path.c_str());
+}
+
+namespace {
+
+// The rows one after the other, so that a line that wrapped reads as one.
+std::string ScreenText(TConsoleForm& form) {
+    std::string text;
+    for (int row = 0; row < kScreenRows; ++row) text += form.Screen().RowText(row);
+    return text;
+}
+
+} // namespace
+
+// The port is reached through a symbolic link that is first pointed at one pseudo-terminal,
+// which hangs up, and then at a new one, as udev does for a USB adapter plugged in again.
+TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenItIsBack) {
+    const std::string link = ProgramTempDir().Path("ttyLINK");
+    auto first = std::make_unique<TPtyTarget>();
+    std::remove(link.c_str());
+    ASSERT_EQ(symlink(first->SlavePath().c_str(), link.c_str()), 0);
+    setenv("QUORVIK_COM1", link.c_str(), 1);
+    std::unique_ptr<TPtyTarget> second;
+    std::string second_path;
+    view.Do("hold the keys, then hang up", [&] { first->Send("\x1bS"); });
+    view.Then("answered", [&] { return !first->Received().empty(); }, [&] { first.reset(); });
+    view.Then("gone",
+              [&] { return form.WaitingForPort(); },
+              [&] {
+                  EXPECT_EQ(Status(), "Error");
+                  EXPECT_FALSE(form.Comm().Enabled());
+                  EXPECT_TRUE(Connected());
+                  EXPECT_NE(ScreenText(form).find("COM1 (" + link +
+                                                   ") went away; waiting for it to come back"),
+                            std::string::npos)
+                      << ScreenText(form);
+                  Ticks(10); // a try while nothing is there
+                  EXPECT_TRUE(form.WaitingForPort());
+                  second = std::make_unique<TPtyTarget>();
+                  setenv("QUORVIK_COM1", link.c_str(), 1);
+                  std::remove(link.c_str());
+                  ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
+                  Ticks(9);
+                  EXPECT_TRUE(form.WaitingForPort()); // once a second, not at every tick
+                  Ticks(1);
+                  EXPECT_FALSE(form.WaitingForPort());
+                  EXPECT_TRUE(form.Comm().Enabled());
+                  EXPECT_NE(ScreenText(form).find("COM1 is back"), std::string::npos);
+                  // The key hold is on: no refresh request. The main cycle goes on.
+                  second->Send("\x1bQ\x1bS");
+              });
+    view.Then("the status query answered on the new port",
+              [&] { return !second->Received().empty(); },
+              [&] {
+                  EXPECT_EQ(second->Received(), "\xAA");
+                  second->Send("\x1bQ");
+              });
+    view.Then("the keys released", [&] { return !form.Link().key_hold; },
+              [&] { second.reset(); }); // away again: this time the refresh request follows
+    view.Then("gone again", [&] { return form.WaitingForPort(); },
+              [&] {
+                  second = std::make_unique<TPtyTarget>();
+                  setenv("QUORVIK_COM1", link.c_str(), 1);
+                  std::remove(link.c_str());
+                  ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
+                  Ticks(10);
+              });
+    view.Then("the refresh request", [&] { return second->Received() == "\x12"; },
+              [&] {
+                  second.reset();
+              });
+    view.Then("gone a third time", [&] { return form.WaitingForPort(); },
+              [&] {
+                  form.CloseComClick(); // Disconnect ends the waiting at once
+                  EXPECT_FALSE(form.WaitingForPort());
+                  second = std::make_unique<TPtyTarget>();
+                  setenv("QUORVIK_COM1", link.c_str(), 1);
+                  std::remove(link.c_str());
+                  ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
+                  Ticks(20);
+                  EXPECT_FALSE(form.Comm().Enabled());
+              });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_TRUE(Idle());
+    std::remove(link.c_str());
+}
+
+namespace {
+
+int Command(const std::vector<TMenuEntry>& entries, const std::string& caption) {
+    for (const TMenuEntry& e : entries)
+        if (e.caption == caption) return e.enabled ? e.command : -2;
+    return -3;
+}
+
+} // namespace
+
+TEST_F(ConsoleFormTest, TheComGroupsMenuMapsTheSelectedItemToANetworkPortForThisRun) {
+    const std::string at_start = view.item_hints[1]; // QUORVIK_COM2, else /dev/ttyS1
+    EXPECT_EQ(at_start.rfind("COM2 is /", 0), 0u) << at_start;
+    view.selected_item = 1;
+    const int port = FreeLoopbackPort(); // refuses connections
+    view.network_answer = TNetworkPortDesc{"127.0.0.1", port, false};
+    std::vector<TMenuEntry> shown;
+    view.menu_answer = [&](const std::vector<TMenuEntry>& entries) {
+        shown = entries;
+        return Command(entries, "Network port...");
+    };
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front().caption, at_start);
+    EXPECT_FALSE(shown.front().enabled);
+    EXPECT_EQ(Command(shown, "As at start"), -2); // nothing chosen yet
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(view.item_hints[1], "COM2 is " + url + " (chosen for this run).");
+    EXPECT_EQ(view.item_hints[0].rfind("COM1 is ", 0), 0u);
+
+    // Connect opens exactly that, and the box says what the item maps to.
+    form.OpenComClick();
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_EQ(view.boxes[0].rfind("Error Opening COM\nCOM2 is " + url + " (chosen for this run).\n", 0),
+              0u) << view.boxes[0];
+    EXPECT_NE(view.boxes[0].find("refused the connection"), std::string::npos) << view.boxes[0];
+    EXPECT_TRUE(Idle());
+
+    // The dialog starts from the last answer; a bad one maps nothing and says why.
+    view.network_answer = TNetworkPortDesc{"", 2217, true};
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    ASSERT_EQ(view.network_dialog_shown.size(), 2u);
+    EXPECT_EQ(view.network_dialog_shown[1].port, port);
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_NE(view.boxes[1].find("the host is empty"), std::string::npos) << view.boxes[1];
+    EXPECT_EQ(view.item_hints[1], "COM2 is " + url + " (chosen for this run).");
+
+    // Back to what it opened at start; a cancelled dialog changes nothing.
+    view.menu_answer = [&](const std::vector<TMenuEntry>& e) { return Command(e, "As at start"); };
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    EXPECT_EQ(view.item_hints[1], at_start);
+    view.network_answer.reset();
+    view.menu_answer = [&](const std::vector<TMenuEntry>& e) { return Command(e, "Network port..."); };
+    form.ControlContextMenu(ciCOMGroup, 420, 20);
+    EXPECT_EQ(view.item_hints[1], at_start);
+    EXPECT_EQ(view.boxes.size(), 2u);
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,6 +68,18 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     bool Checked(TControlId id) const override { return controls.at(id).checked; }
     int SelectedItem(TControlId) const override { return selected_item; }
     void PlaceControl(TControlId id, const TRect& r) override { controls[id].place = r; }
+    void SetItemHint(TControlId, int item, const std::string& hint) override {
+        item_hints[item] = hint;
+    }
+    bool NetworkPortDialog(TNetworkPortDesc& port) override {
+        network_dialog_shown.push_back(port);
+        if (!network_answer) return false;
+        port = *network_answer;
+        return true;
+    }
+    std::map<int, std::string> item_hints;
+    std::vector<TNetworkPortDesc> network_dialog_shown; // what each dialog started from
+    std::optional<TNetworkPortDesc> network_answer;     // empty: the user cancels
     void SetWindowCaption(const std::string& c) override { caption = c; }
     TRect MeasureConsoleText(const char*) override { return TRect{0, 0, 9, 16}; }
     int ClientWidth() const override { return client_width; }

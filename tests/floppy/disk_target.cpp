@@ -180,11 +180,6 @@ void TDiskTarget::OnWrite(const uint8_t* b, size_t n) {
     }
 }
 
-TTempDir::~TTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

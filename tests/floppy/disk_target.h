@@ -6,6 +6,8 @@
 // Every round of the window system ticks the 100 ms timer once.
 #pragma once
 
+#include "temp_dir.h"
+
 #include "fakes.h"
 #include "floppy_service.h"
 
@@ -80,17 +82,6 @@ class TDiskTarget {
 
 // The 13 bytes ESC 'D' + request frame of a disk call.
 std::vector<uint8_t> RequestBytes(const TDiskOp& op);
-
-// A temporary folder, removed with everything in it.
-class TTempDir {
-  public:
-    TTempDir();
-    ~TTempDir();
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

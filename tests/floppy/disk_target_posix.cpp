@@ -5,12 +5,6 @@
 #include <filesystem>
 #include <string>
 
-TTempDir::TTempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/quorvik-XXXXXX";
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-}
-
 bool MakeFatImage(const std::string& path, int kib, size_t file_bytes) {
     const std::string data = path + ".bin";
     WriteFileBytes(data, RandomBytes(file_bytes, static_cast<uint32_t>(kib)));

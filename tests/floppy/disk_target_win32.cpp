@@ -8,21 +8,6 @@
 #include <random>
 #include <string>
 
-TTempDir::TTempDir() {
-    std::random_device seed;
-    std::mt19937 gen(seed());
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::filesystem::path candidate = base / ("quorvik-" + std::to_string(gen()));
-        std::error_code ec;
-        if (std::filesystem::create_directory(candidate, ec)) {
-            path_ = candidate.string();
-            return;
-        }
-    }
-    std::abort();
-}
-
 bool MakeFatImage(const std::string& path, int kib, size_t file_bytes) {
     const auto sectors = static_cast<uint16_t>(kib * 2);
     std::vector<uint8_t> image = BootSectorImage(512, sectors, static_cast<uint16_t>(kib / 80), 2,

@@ -1,7 +1,12 @@
 #include "qemu_target.h"
 
+#include "loopback.h"
+
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -13,78 +18,63 @@
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+std::vector<std::string> QemuArgs(const std::string& qemu, const std::string& rom) {
+    // Not -nographic: SeaBIOS would then write its own console to COM1.
+    return {qemu,      "-nodefaults", "-no-user-config", "-machine", "pc",   "-m",
+            "16",      "-vga",        "std",             "-display", "none", "-monitor",
+            "none",    "-option-rom", rom};
+}
+
+bool Accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+} // namespace
+
 TQemuTarget::TQemuTarget(const std::string& qemu, const std::string& rom, const std::string& log) {
-    std::vector<std::string> args = {
-        qemu, "-nodefaults", "-no-user-config", "-machine", "pc", "-m", "16", "-vga", "std",
-        // Not -nographic: SeaBIOS would then write its own console to COM1.
-        "-display", "none", "-monitor", "none", "-chardev", "pty,id=com1,logfile=" + log,
-        "-serial", "chardev:com1", "-option-rom", rom};
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe");
-    const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork");
-    if (pid_ == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        dup2(pipe_fds[1], 1);
-        dup2(pipe_fds[1], 2);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    out_ = pipe_fds[0];
-    fcntl(out_, F_SETFL, fcntl(out_, F_GETFL) | O_NONBLOCK);
+    std::vector<std::string> args = QemuArgs(qemu, rom);
+    for (const char* a : {"-chardev", "", "-serial", "chardev:com1"}) args.emplace_back(a);
+    args[args.size() - 3] = "pty,id=com1,logfile=" + log;
+    process_ = std::make_unique<TChildProcess>(args);
     const std::regex pty("char device redirected to (/dev/pts/[0-9]+)");
     std::smatch m;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!std::regex_search(Output(), m, pty)) {
-        if (std::chrono::steady_clock::now() > deadline || Exited()) {
-            Stop(); // no destructor runs for a constructor that throws
-            throw std::runtime_error("QEMU named no pseudo-terminal: " + output_);
-        }
-        pollfd p{out_, POLLIN, 0};
-        poll(&p, 1, 100);
-    }
+    const auto named = [&](const std::string& out) { return std::regex_search(out, m, pty); };
+    if (!process_->WaitForOutput(named, std::chrono::seconds(10)))
+        throw std::runtime_error("QEMU named no pseudo-terminal: " + process_->Output());
+    std::regex_search(process_->Output(), m, pty);
     setenv("QUORVIK_COM1", m[1].str().c_str(), 1);
 }
 
-TQemuTarget::~TQemuTarget() { Stop(); }
-
-void TQemuTarget::Stop() {
-    if (!Exited()) {
-        kill(pid_, SIGKILL);
-        int status;
-        waitpid(pid_, &status, 0);
-        exited_ = true;
+TQemuTarget::TQemuTarget(const std::string& qemu, const std::string& rom, TTcp) {
+    const int port = FreeLoopbackPort();
+    std::vector<std::string> args = QemuArgs(qemu, rom);
+    args.emplace_back("-serial");
+    args.push_back("tcp:127.0.0.1:" + std::to_string(port) + ",server=on,wait=off");
+    process_ = std::make_unique<TChildProcess>(args);
+    // A connection that ends at once leaves QEMU waiting for the next one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!Accepts(port)) {
+        if (std::chrono::steady_clock::now() > deadline || process_->Exited())
+            throw std::runtime_error("QEMU took no connection: " + process_->Output());
+        poll(nullptr, 0, 20);
     }
-    if (out_ >= 0) close(out_);
-    out_ = -1;
+    setenv("QUORVIK_COM1", ("tcp://127.0.0.1:" + std::to_string(port)).c_str(), 1);
 }
 
-bool TQemuTarget::Exited() {
-    if (exited_) return true;
-    int status;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
-    exited_ = true;
-    Output();
-    return true;
-}
+TQemuTarget::~TQemuTarget() = default;
 
-const std::string& TQemuTarget::Output() {
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = read(out_, buf, sizeof buf);
-        if (n <= 0) break;
-        output_.append(buf, static_cast<size_t>(n));
-    }
-    return output_;
-}
+bool TQemuTarget::Exited() { return process_->Exited(); }
+
+const std::string& TQemuTarget::Output() { return process_->Output(); }
 
 TRequestTally TallyRequests(const std::string& sent) {
     const std::string esc_d = {'\x1b', 'D'};

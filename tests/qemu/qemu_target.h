@@ -1,9 +1,13 @@
-// QEMU running the target ROM, its COM1 on a pseudo-terminal that QEMU creates; the console
-// finds it through QUORVIK_COM1. Everything the target sends is also logged to a file, so a
-// test can count the disk requests.
+// QEMU running the target ROM, its COM1 on a pseudo-terminal that QEMU creates, or on a TCP
+// port it serves on the loopback; the console finds it through QUORVIK_COM1. Everything the
+// target sends over the pseudo-terminal is also logged to a file, so a test can count the disk
+// requests.
 #pragma once
 
+#include "child_process.h"
+
 #include <atomic>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -13,6 +17,10 @@ class TQemuTarget {
     // Starts QEMU (no floppy drive of its own: the ROM boots through the console) and waits,
     // up to 10 s, for the pseudo-terminal's name. Throws if it does not come.
     TQemuTarget(const std::string& qemu, const std::string& rom, const std::string& log);
+    // The same with COM1 as `-serial tcp:127.0.0.1:PORT,server=on,wait=off` on a free port,
+    // waited for until it takes connections; QUORVIK_COM1 is tcp://127.0.0.1:PORT.
+    struct TTcp {};
+    TQemuTarget(const std::string& qemu, const std::string& rom, TTcp);
     // Kills QEMU. QEMU also dies with the test program (parent-death signal), so a crashed
     // test leaves nothing running.
     ~TQemuTarget();
@@ -24,11 +32,7 @@ class TQemuTarget {
     const std::string& Output();
 
   private:
-    void Stop();
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool exited_ = false;
-    std::string output_;
+    std::unique_ptr<TChildProcess> process_;
 };
 
 // The disk requests in a log of the bytes the target sent: request frames are ESC 'D' and 11

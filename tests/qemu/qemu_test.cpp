@@ -2,6 +2,7 @@
 // window (offscreen) serving a floppy image over a pseudo-terminal. Neither SeaBIOS nor
 // SYSLINUX was written here, and the ROM shares no code with the console.
 #include "qemu_target.h"
+#include "temp_dir.h"
 #include "window_rig.h"
 
 #include <QCheckBox>
@@ -35,9 +36,9 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
-// Test programs run side by side: each process makes its own files.
+// The test program's files, in a folder of its own removed as it ends.
 std::string TempPath(const std::string& name) {
-    return testing::TempDir() + "/" + std::to_string(getpid()) + "-" + name;
+    return ProgramTempDir().Path(name);
 }
 
 double Seconds(std::chrono::steady_clock::duration d) {
@@ -76,6 +77,9 @@ class QemuTarget : public testing::Test {
     void StartQemu() {
         log = TempPath("com1.log");
         qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, log);
+    }
+    void StartQemuOnTcp() {
+        qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, TQemuTarget::TTcp{});
     }
     // A formatted floppy whose boot sector is write_sector.asm, its BPB kept.
     std::string MakeWriteImage() {
@@ -212,6 +216,25 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsO
     EXPECT_GT(at_prompt.sectors_read, 0);
     std::printf("[ figures  ] boot: after %.1f s, %d requests, %d sectors read\n", boot_seconds,
                 at_prompt.requests, at_prompt.sectors_read);
+}
+
+TEST_F(QemuTarget, OverTcpSyslinuxBootsToItsPromptAsOverThePseudoTerminal) {
+    const std::string image = TempPath("syslinux-tcp.img");
+    WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
+    AttachImage(image);
+    StartQemuOnTcp();
+    const auto started = std::chrono::steady_clock::now();
+    TStepper steps;
+    steps.Then("the boot: prompt", [&] { return Shows("boot:"); },
+               [&] {
+                   EXPECT_TRUE(Shows("SYSLINUX")) << ScreenText();
+                   std::printf("[ figures  ] boot: over tcp:// after %.1f s\n",
+                               Seconds(std::chrono::steady_clock::now() - started));
+                   window->CloseComClick();
+               },
+               90s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
 }
 
 TEST_F(QemuTarget, WithoutAnImageThePcSaysSoOnTheConsole) {

@@ -5,6 +5,7 @@
 
 #include "floppy_service.h"
 #include "palette.h"
+#include "temp_dir.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -208,8 +209,7 @@ TEST_F(WindowTest, AfterClearScreenTheNextBlinkShowsTheBar) {
 }
 
 TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
-    const std::string dir = testing::TempDir();
-    const std::string path = dir + "/" + std::to_string(getpid()) + "-window-test.img";
+    const std::string path = ProgramTempDir().Path("window-test.img");
     ASSERT_EQ(std::system(("rm -f " + path + " && mkfs.fat -C -F 12 " + path +
                            " 1440 > /dev/null").c_str()),
               0);
@@ -217,8 +217,7 @@ TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
     window->EnaFloppy->click();
     EXPECT_TRUE(window->EnaFloppy->isChecked());
     EXPECT_EQ(window->windowTitle().toStdString(),
-              "Quorvik V1.00 for Windows ... ImageFile: " + std::to_string(getpid()) +
-                  "-window-test.img");
+              "Quorvik V1.00 for Windows ... ImageFile: window-test.img");
     EXPECT_EQ(StatusAnswer(), "\x55");
     bool geometry_shown = false;
     for (int row = 0; row < 25; ++row)

@@ -8,6 +8,8 @@
 // (Unix paths of the host programs), WINEPREFIX and DISPLAY.
 #pragma once
 
+#include "child_process.h"
+#include "host_win32.h"
 #include "main_window_win32.h"
 
 #include <chrono>
@@ -18,16 +20,6 @@
 
 using namespace std::chrono_literals;
 
-// Runs a host (Unix) command through /bin/sh and waits up to `timeout` for it. False when it
-// could not be started or did not end in time.
-bool RunHost(const std::string& shell_command, std::chrono::milliseconds timeout = 30s);
-// A Unix environment variable as wine passes it ("" when unset).
-std::string Env(const char* name);
-// This process's own folder of temporary files (a Unix path, made on first use).
-std::string HostTempDir();
-// The Windows spelling of a Unix path (drive Z: is the Unix root under wine).
-std::string WinPath(const std::string& unix_path);
-std::string FileBytes(const std::string& unix_path);
 // A FAT12 image of `kilobytes` with a file of random bytes (a Unix path).
 std::string MakeImage(const std::string& name, int kilobytes);
 // Points the prefix's COMn at a Unix path (wine resolves the name on every open).
@@ -38,20 +30,21 @@ void MapComPort(int n, const std::string& unix_path);
 class TWinSimTarget {
   public:
     explicit TWinSimTarget(const std::vector<std::string>& args);
-    ~TWinSimTarget();
     TWinSimTarget(const TWinSimTarget&) = delete;
     TWinSimTarget& operator=(const TWinSimTarget&) = delete;
 
-    bool Exited();
-    int ExitCode();
-    const std::string& Output();
+    bool Exited() { return process_.Exited(); }
+    int ExitCode() { return process_.ExitCode(); }
+    const std::string& Output() { return process_.Output(); }
     bool Printed(const std::string& line) { return Output().find(line + "\n") != std::string::npos; }
-    std::map<std::string, std::string> Summary();
+    std::map<std::string, std::string> Summary() { return SummaryFields(Output()); }
+    // What its first line named: a pseudo-terminal (COM1 is pointed at it) or, with
+    // --listen, tcp://HOST:PORT (left to the test).
+    const std::string& Line() const { return line_; }
 
   private:
-    std::string base_; // Unix path prefix of its files: .out, .pid, .rc
-    std::string output_;
-    int exit_code_ = -1;
+    TChildProcess process_;
+    std::string line_;
 };
 
 // Presses (+code) and releases (-code) X keys through XTest, in order: X keycodes, which are

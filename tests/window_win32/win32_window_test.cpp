@@ -156,9 +156,9 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
                   i == 0 ? BST_CHECKED : BST_UNCHECKED);
     }
 
-    // One tooltip a hint, with its text.
+    // One tooltip a hint, with its text, and one for each COM item: what it opens.
     ASSERT_NE(window->Tooltips(), nullptr);
-    EXPECT_EQ(SendMessageW(window->Tooltips(), TTM_GETTOOLCOUNT, 0, 0), hints);
+    EXPECT_EQ(SendMessageW(window->Tooltips(), TTM_GETTOOLCOUNT, 0, 0), hints + 2);
     wchar_t hint[128] = {};
     TTTOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -167,6 +167,9 @@ TEST_F(Win32Window, ThePanelsControlsStandAtTheirPlacesWithTheirCaptionsAndHints
     tool.lpszText = hint;
     SendMessageW(window->Tooltips(), TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
     EXPECT_STREQ(hint, L"Open COM port");
+    tool.uId = reinterpret_cast<UINT_PTR>(window->RadioItem(1));
+    SendMessageW(window->Tooltips(), TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(std::wstring(hint).rfind(L"COM2 is ", 0), 0u);
 }
 
 TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched) {
@@ -554,4 +557,37 @@ TEST_F(Win32Window, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClip
     }
     CloseClipboard();
     EXPECT_EQ(text, "C:\\>\r\n");
+}
+
+// Winsock end to end: the COM group's menu maps COM1 to the host's simulated target serving
+// raw TCP, and Connect opens exactly that (no serial port, no preload involved).
+TEST_F(Win32Window, ANetworkPortChosenFromTheComGroupsMenuIsWhatConnectOpens) {
+    TWinSimTarget target({"--status", "--wait-connect", "--time-limit", "60", "--listen", "127.0.0.1:0"});
+    const std::string url = target.Line();
+    ASSERT_EQ(url.rfind("tcp://127.0.0.1:", 0), 0u) << url;
+    window->popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries)
+            if (e.caption == "Network port...") return e.command;
+        return -1;
+    };
+    window->network_dialog_hook = [&](TNetworkPortDesc& port) {
+        port.host = "127.0.0.1";
+        port.port = std::stoi(url.substr(url.rfind(':') + 1));
+        port.rfc2217 = false;
+        return true;
+    };
+    RECT item;
+    GetWindowRect(window->RadioItem(0), &item);
+    SendMessageW(window->Panel(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window->RadioItem(0)),
+                 MAKELPARAM(item.left + 3, item.top + 3));
+    wchar_t hint[128] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = window->Panel();
+    tool.uId = reinterpret_cast<UINT_PTR>(window->RadioItem(0));
+    tool.lpszText = hint;
+    SendMessageW(window->Tooltips(), TTM_GETTEXTW, 128, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(Utf8Of(hint), "COM1 is " + url + " (chosen for this run).");
+    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+    EXPECT_EQ(target.Summary()["result"], "no-image") << target.Output();
 }

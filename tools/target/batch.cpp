@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -244,6 +245,8 @@ TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options)
         const uint32_t n = std::uniform_int_distribution<uint32_t>(1, in_track - first)(rng);
         for (size_t b = 0; b < size_t(n) * kSectorBytes; ++b)
             data[b] = uint8_t(rng());
+        // Every fourth write is all FF, the byte a Telnet line must double.
+        if (i % 4 == 3) std::fill(data.begin(), data.begin() + size_t(n) * kSectorBytes, 0xFF);
 
         const uint32_t lba = track * spt + first;
         const TXferResult r =

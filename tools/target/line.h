@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -39,6 +40,14 @@ class TLine {
     // Opens a device (or any file that reads and writes) for reading and writing; a terminal
     // is put in raw mode, 8N1, at `baud` when that is a standard speed. Throws TTargetError.
     static TLine* OpenDevice(const std::string& path, int baud);
+
+    // Listens for the console on raw TCP at `spec`, "HOST:PORT" or "PORT" (then 127.0.0.1;
+    // PORT 0 takes a free one), tells `announce` the console's name for it
+    // ("tcp://127.0.0.1:PORT"), and returns the line on the first connection, or throws
+    // TTargetError when none came within `accept_limit_ms`. Only that one connection is served.
+    static TLine* Listen(const std::string& spec,
+                         const std::function<void(const std::string&)>& announce,
+                         int accept_limit_ms);
 
     // Every byte written from now on is also written to `fd` (not owned; -1: none), for a
     // record of what the target sent. Failures there are ignored.

@@ -5,7 +5,11 @@
 #include <cstring>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -89,6 +93,63 @@ TLine* TLine::OpenDevice(const std::string& path, int baud) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) throw TTargetError(Errno("open " + path));
     MakeRaw(fd, baud);
+    return new TLine(fd);
+}
+
+TLine* TLine::Listen(const std::string& spec,
+                     const std::function<void(const std::string&)>& announce,
+                     int accept_limit_ms) {
+    const size_t colon = spec.rfind(':');
+    std::string host = colon == std::string::npos ? "127.0.0.1" : spec.substr(0, colon);
+    const std::string port = colon == std::string::npos ? spec : spec.substr(colon + 1);
+    if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (const int e = getaddrinfo(host.c_str(), port.c_str(), &hints, &found))
+        throw TTargetError("--listen " + spec + ": " + gai_strerror(e));
+    const int listener =
+        socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+    const int on = 1;
+    // Another run may have served this port a moment ago (reconnection tests).
+    if (listener >= 0) setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (listener < 0 || bind(listener, found->ai_addr, found->ai_addrlen) != 0 ||
+        listen(listener, 1) != 0) {
+        const std::string e = Errno("--listen " + spec);
+        freeaddrinfo(found);
+        if (listener >= 0) close(listener);
+        throw TTargetError(e);
+    }
+    freeaddrinfo(found);
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size);
+    char address[INET6_ADDRSTRLEN] = "?";
+    int bound_port = 0;
+    if (bound.ss_family == AF_INET6) {
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(&bound);
+        inet_ntop(AF_INET6, &a->sin6_addr, address, sizeof address);
+        bound_port = ntohs(a->sin6_port);
+    } else {
+        const auto* a = reinterpret_cast<const sockaddr_in*>(&bound);
+        inet_ntop(AF_INET, &a->sin_addr, address, sizeof address);
+        bound_port = ntohs(a->sin_port);
+    }
+    const bool v6 = bound.ss_family == AF_INET6;
+    announce(std::string("tcp://") + (v6 ? "[" : "") + address + (v6 ? "]" : "") + ":" +
+             std::to_string(bound_port));
+    pollfd p{listener, POLLIN, 0};
+    int r;
+    do
+        r = poll(&p, 1, accept_limit_ms > 0 ? accept_limit_ms : -1);
+    while (r < 0 && errno == EINTR);
+    const int fd = r == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    close(listener); // one console, one connection
+    if (fd < 0) throw TTargetError("--listen " + spec + ": no console connected");
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return new TLine(fd);
 }
 

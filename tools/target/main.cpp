@@ -48,7 +48,17 @@ int main(int argc, char** argv) {
     std::unique_ptr<TLine> line;
     std::string name;
     try {
-        if (options.device.empty()) {
+        if (!options.listen.empty()) {
+            const int limit_s = options.time_limit_s ? options.time_limit_s : 600;
+            line.reset(TLine::Listen(
+                options.listen,
+                [&](const std::string& url) {
+                    name = url;
+                    std::printf("QUORVIK_COM1=%s\n", url.c_str());
+                    std::fflush(stdout);
+                },
+                limit_s * 1000));
+        } else if (options.device.empty()) {
             line.reset(TLine::OpenPty(&name));
             std::printf("QUORVIK_COM1=%s\n", name.c_str());
             std::fflush(stdout);

@@ -10,6 +10,8 @@ const char* const kUsage =
     "line:\n"
     "  (default)              create a pseudo-terminal; prints QUORVIK_COM1=/dev/pts/N\n"
     "  --device PATH          use this serial device or terminal instead\n"
+    "  --listen [HOST:]PORT   serve one console over raw TCP instead (HOST 127.0.0.1 unless\n"
+    "                         given; PORT 0: a free one); prints QUORVIK_COM1=tcp://HOST:PORT\n"
     "  --baud B               pace what the simulator sends to B baud (10 bits a byte)\n"
     "mode:\n"
     "  (default)              interactive status screen and command line on the console\n"
@@ -17,7 +19,8 @@ const char* const kUsage =
     "                         read the whole image track by track, compare with FILE\n"
     "  --write-random N --seed S --model FILE [--no-readback]\n"
     "                         N random writes; FILE starts as a copy of the served image\n"
-    "                         and receives every write the console acknowledged\n"
+    "                         and receives every write the console acknowledged; every\n"
+    "                         fourth write is all FF bytes\n"
     "  --off-disk             write-random: first send reads and writes off the disk\n"
     "                         (sector, head, end past the disk); each must get status 04\n"
     "  --status               ask the status query once: result=image or no-image\n"
@@ -83,6 +86,8 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& o, std::string& e
             o.run = TOptions::TRun::rnHelp;
         } else if (a == "--device") {
             ok = text(o.device);
+        } else if (a == "--listen") {
+            ok = text(o.listen);
         } else if (a == "--baud") {
             ok = number(0, 4'000'000, o.baud);
         } else if (a == "--read-all") {
@@ -137,6 +142,10 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& o, std::string& e
             return false;
         }
         if (!ok) return false;
+    }
+    if (!o.listen.empty() && !o.device.empty()) {
+        error = "--listen and --device both name the line: give one";
+        return false;
     }
     if (o.run == TOptions::TRun::rnReadAll && !expect_given) {
         error = "--read-all needs --expect FILE";

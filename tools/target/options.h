@@ -15,6 +15,7 @@ struct TOptions {
         rnHelp
     } run = TRun::rnInteractive;
     std::string device; // empty: a pseudo-terminal of our own
+    std::string listen; // HOST:PORT for raw TCP instead; empty: none
     int baud = 0;       // pacing of what the simulator sends; 0: none
     TBatchOptions batch;
     TEngineTimes times;

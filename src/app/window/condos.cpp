@@ -7,6 +7,12 @@
 #include <QGuiApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -266,6 +272,40 @@ bool TConDos::Checked(TControlId id) const {
 }
 
 int TConDos::SelectedItem(TControlId) const { return COMGroupItems[1]->isChecked() ? 1 : 0; }
+
+void TConDos::SetItemHint(TControlId id, int item, const std::string& hint) {
+    if (id == ciCOMGroup && item >= 0 && item < 2 && COMGroupItems[item])
+        COMGroupItems[item]->setToolTip(QString::fromStdString(hint));
+}
+
+// Host, port, and raw TCP or RFC 2217; the form checks the answer.
+bool TConDos::NetworkPortDialog(TNetworkPortDesc& port) {
+    if (network_dialog_hook) return network_dialog_hook(port);
+    QDialog dialog(this);
+    dialog.setWindowTitle("Network port");
+    auto* form = new QFormLayout(&dialog);
+    auto* host = new QLineEdit(QString::fromStdString(port.host), &dialog);
+    host->setPlaceholderText("console server's name or address");
+    auto* number = new QSpinBox(&dialog);
+    number->setRange(1, 65535);
+    number->setValue(port.port);
+    auto* protocol = new QComboBox(&dialog);
+    protocol->addItem("RFC 2217 (Telnet, sets the line's speed)");
+    protocol->addItem("Raw TCP");
+    protocol->setCurrentIndex(port.rfc2217 ? 0 : 1);
+    form->addRow("Host:", host);
+    form->addRow("Port:", number);
+    form->addRow("Protocol:", protocol);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    port.host = host->text().trimmed().toStdString();
+    port.port = number->value();
+    port.rfc2217 = protocol->currentIndex() == 0;
+    return true;
+}
 
 void TConDos::PlaceControl(TControlId id, const TRect& place) {
     Control(id)->setGeometry(place.left, place.top, place.width, place.height);

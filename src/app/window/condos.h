@@ -85,6 +85,8 @@ class TConDos : public QWidget, private TFormView {
     // entries and returns the chosen command (-1: dismissed).
     std::function<QString()> save_dialog_hook;
     std::function<int(const std::vector<TMenuEntry>&)> popup_menu_hook;
+    // The network port dialog; tests replace it (false: cancelled).
+    std::function<bool(TNetworkPortDesc&)> network_dialog_hook;
 
   protected:
     void paintEvent(QPaintEvent* event) override;   // FormPaint
@@ -107,6 +109,7 @@ class TConDos : public QWidget, private TFormView {
     bool Checked(TControlId id) const override;
     int SelectedItem(TControlId id) const override;
     void PlaceControl(TControlId id, const TRect& place) override;
+    void SetItemHint(TControlId id, int item, const std::string& hint) override;
     void SetWindowCaption(const std::string& caption) override;
     TRect MeasureConsoleText(const char* text) override;
     int ClientWidth() const override { return width(); }
@@ -123,6 +126,7 @@ class TConDos : public QWidget, private TFormView {
     void MessageBox(const std::string& text) override;
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     std::string SaveFileDialog(const TFileDialogDesc& desc) override;
+    bool NetworkPortDialog(TNetworkPortDesc& port) override;
     int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override;
     void SetClipboardText(TClipboardKind kind, const std::string& text) override;
     std::string ClipboardText(TClipboardKind kind) override;

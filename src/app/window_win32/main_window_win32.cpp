@@ -1,4 +1,5 @@
 #include "main_window_win32.h"
+#include "network_dialog_win32.h"
 
 #include "cp437.h"
 #include "key_message_win32.h"
@@ -678,6 +679,28 @@ std::string TWin32Window::SaveFileDialog(const TFileDialogDesc& desc) {
 }
 
 // ---- Context menus and the clipboard ----
+
+bool TWin32Window::NetworkPortDialog(TNetworkPortDesc& port) {
+    if (network_dialog_hook) return network_dialog_hook(port);
+    return RunNetworkPortDialog(instance_, window_, port);
+}
+
+// A radio item's hint: its own tool, added the first time and then given new text.
+void TWin32Window::SetItemHint(TControlId id, int item, const std::string& hint) {
+    if (id != ciCOMGroup || item < 0 || item > 1 || !radio_items_[item] || !tooltips_) return;
+    const std::wstring text = Wide(hint);
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = panel_;
+    tool.uId = reinterpret_cast<UINT_PTR>(radio_items_[item]);
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    if (item_hint_added_[item])
+        SendMessageW(tooltips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    else
+        item_hint_added_[item] =
+            SendMessageW(tooltips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) != 0;
+}
 
 int TWin32Window::PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) {
     if (popup_menu_hook) return popup_menu_hook(entries);

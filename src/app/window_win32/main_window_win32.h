@@ -63,6 +63,8 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     // entries and returns the chosen command (-1: dismissed).
     std::function<std::string()> save_dialog_hook;
     std::function<int(const std::vector<TMenuEntry>&)> popup_menu_hook;
+    // The network port dialog; tests replace it (false: cancelled).
+    std::function<bool(TNetworkPortDesc&)> network_dialog_hook;
 
   private:
     static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -84,6 +86,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     bool Checked(TControlId id) const override;
     int SelectedItem(TControlId id) const override;
     void PlaceControl(TControlId id, const TRect& place) override;
+    void SetItemHint(TControlId id, int item, const std::string& hint) override;
     void SetWindowCaption(const std::string& caption) override;
     TRect MeasureConsoleText(const char* text) override;
     int ClientWidth() const override;
@@ -101,6 +104,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     std::string SaveFileDialog(const TFileDialogDesc& desc) override;
     int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override;
+    bool NetworkPortDialog(TNetworkPortDesc& port) override;
     void SetClipboardText(TClipboardKind kind, const std::string& text) override;
     std::string ClipboardText(TClipboardKind kind) override;
     void StartTimer(int interval_ms) override;
@@ -136,6 +140,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     std::array<HWND, kControlCount> controls_{};
     std::array<TControlDesc, kControlCount> specs_{};
     HWND radio_items_[2] = {};
+    bool item_hint_added_[2] = {};
 
     HFONT console_font_ = nullptr;
     bool console_font_stock_ = false;

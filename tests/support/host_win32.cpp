@@ -1,0 +1,89 @@
+// Host (Unix) programs and files from a test program under wine.
+#include "host_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+int counter = 0;
+
+} // namespace
+
+bool SpawnHost(const std::string& shell_command) {
+    std::string line = "/bin/sh -c \"" + shell_command + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << shell_command << " (Error: " << GetLastError() << ")";
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+bool HostFileExists(const std::string& unix_path) {
+    return GetFileAttributesA(WinPath(unix_path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WaitForFile(const std::string& unix_path, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!HostFileExists(unix_path)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+std::string Env(const char* name) {
+    char value[4096];
+    const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+std::string HostTempDir() {
+    static const std::string dir = [] {
+        // Under the rig's own temporary folder where given; wine reuses process ids, so the
+        // name also carries the time.
+        const std::string base = Env("QUORVIK_WIN_TMP").empty() ? "/tmp" : Env("QUORVIK_WIN_TMP");
+        const std::string d = base + "/quorvik-win-" + std::to_string(GetCurrentProcessId()) +
+                              "-" + std::to_string(GetTickCount64());
+        CreateDirectoryA(WinPath(d).c_str(), nullptr);
+        return d;
+    }();
+    return dir;
+}
+
+std::string WinPath(const std::string& unix_path) {
+    std::string out = "Z:" + unix_path;
+    for (char& c : out) {
+        if (c == '/') c = '\\';
+    }
+    return out;
+}
+
+bool RunHost(const std::string& shell_command, std::chrono::milliseconds timeout) {
+    const std::string done = HostTempDir() + "/done-" + std::to_string(++counter);
+    if (!SpawnHost(shell_command + "; echo $? > " + done)) return false;
+    if (!WaitForFile(done, timeout)) {
+        ADD_FAILURE() << "host command did not end in time: " << shell_command;
+        return false;
+    }
+    Sleep(20); // the status is written after the file is made
+    return FileBytes(done).rfind("0", 0) == 0;
+}
+
+std::string FileBytes(const std::string& unix_path) {
+    std::ifstream f(WinPath(unix_path), std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
