@@ -11,9 +11,11 @@
 //     BeforeScrollDown and the top row enters;
 //  2. the screen is cleared (ESC [ 2 J): TScreen calls BeforeClearScreen and the rows from the
 //     first to the last non-blank one enter (blank rows between them keep the layout);
-//  3. the target redraws its text some rows higher: Check, called at every refresh with the
-//     screen as it is, compares it with the reference (the screen at the last Check, or the
-//     screen before a redraw still under way) and finds the rows that moved up.
+//  3. the target redraws its text some rows higher: Check compares the screen as it is with the
+//     reference (the screen at the last Check) and finds the rows that moved up. It runs at
+//     every refresh, and whenever the target places the cursor on a row above the cursor's
+//     (BeforeCursorUp): a target draws top to bottom, so that is where a new pass begins, and a
+//     burst that scrolls a box many times before the next refresh is seen pass by pass.
 //
 // The rules of case 3 (rows compared as whole rows of 80 cells, characters and attributes):
 //  - a row is "changed" when it differs from the reference's row at the same place, and
@@ -73,12 +75,13 @@ class THistory final : public TScreenObserver {
     uint64_t Entered() const { return entered_; }
 
     // Case 3 above, with the screen as it is now. Cost: O(rows x cells) to hash the screen and
-    // O(25 x 25 x 25) row comparisons at most; called at refreshes, not per byte.
+    // O(25 x 25 x 25) row comparisons at most; called at refreshes and new passes, not per byte.
     void Check(const TScreen& screen);
 
     // TScreenObserver: cases 1 and 2.
     void BeforeScrollDown(const TScreen& screen) override;
     void BeforeClearScreen(const TScreen& screen) override;
+    void BeforeCursorUp(const TScreen& screen) override { Check(screen); }
 
     static constexpr int kOtherChanges = 4;
 
