@@ -4,18 +4,34 @@
 
 namespace {
 
+bool BlankChar(uint8_t ch) { return ch == 0x00 || ch == 0x20 || ch == 0xFF; }
+
+// A cell as it looks: a blank shows its background only, whatever its foreground colour (a
+// target that sends only the cells that change leaves blanks in colours it never set).
+uint16_t Look(TCell cell) {
+    if (BlankChar(cell.ch)) return static_cast<uint16_t>(0x20 | ((cell.attr & 0xF0) << 8));
+    return static_cast<uint16_t>(cell.ch | (cell.attr << 8));
+}
+
 uint64_t RowHash(const TCell* row) {
     uint64_t h = 1469598103934665603ull; // FNV-1a
     for (int c = 0; c < kScreenColumns; ++c) {
-        h = (h ^ row[c].ch) * 1099511628211ull;
-        h = (h ^ row[c].attr) * 1099511628211ull;
+        const uint16_t look = Look(row[c]);
+        h = (h ^ (look & 0xFF)) * 1099511628211ull;
+        h = (h ^ (look >> 8)) * 1099511628211ull;
     }
     return h;
 }
 
+bool SameLook(const TCell* a, const TCell* b) {
+    for (int c = 0; c < kScreenColumns; ++c)
+        if (Look(a[c]) != Look(b[c])) return false;
+    return true;
+}
+
 bool BlankRow(const TCell* row) {
     for (int c = 0; c < kScreenColumns; ++c)
-        if (row[c].ch != 0x00 && row[c].ch != 0x20 && row[c].ch != 0xFF) return false;
+        if (!BlankChar(row[c].ch)) return false;
     return true;
 }
 
@@ -58,8 +74,7 @@ void THistory::SetReference(const TCell* cells) {
 // Row p of the screen against row q of the reference.
 bool THistory::RowEqual(const TCell* cur, const uint64_t* cur_hash, int p, int q) const {
     return cur_hash[p] == ref_hash_[q] &&
-           std::memcmp(cur + p * kScreenColumns, &ref_[q * kScreenColumns],
-                       sizeof(TCell) * kScreenColumns) == 0;
+           SameLook(cur + p * kScreenColumns, &ref_[q * kScreenColumns]);
 }
 
 // The run of shift k from row a, with its evidence and unexplained rows; evidence -1 when there
@@ -75,7 +90,7 @@ THistory::TRun THistory::RunAt(const TCell* cur, const uint64_t* cur_hash, const
         const TCell* below = &ref_[(run.m + k) * kScreenColumns];
         run.mixed = true;
         for (int c = 0; c < kScreenColumns && run.mixed; ++c)
-            run.mixed = row[c] == old[c] || row[c] == below[c];
+            run.mixed = Look(row[c]) == Look(old[c]) || Look(row[c]) == Look(below[c]);
     }
     if (run.m == a && !run.mixed) return run;
     int explained = run.mixed ? 1 : 0;

@@ -17,7 +17,8 @@
 //     (BeforeCursorUp): a target draws top to bottom, so that is where a new pass begins, and a
 //     burst that scrolls a box many times before the next refresh is seen pass by pass.
 //
-// The rules of case 3 (rows compared as whole rows of 80 cells, characters and attributes):
+// The rules of case 3 (rows compared as whole rows of 80 cells as they look: characters and
+// attributes, except that a blank cell (00, 20, FF) shows only its background colour):
 //  - a row is "changed" when it differs from the reference's row at the same place, and
 //    "blank" when all its characters are 00, 20 or FF;
 //  - a "run" of shift k from row a: rows a, a+1, ... m-1 of the screen equal the reference's
