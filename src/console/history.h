@@ -75,8 +75,9 @@ class THistory final : public TScreenObserver {
     // Rows that ever entered, dropped ones included: the newest row's number is Entered() - 1.
     uint64_t Entered() const { return entered_; }
 
-    // Case 3 above, with the screen as it is now. Cost: O(rows x cells) to hash the screen and
-    // O(25 x 25 x 25) row comparisons at most; called at refreshes and new passes, not per byte.
+    // Case 3 above, with the screen as it is now. Cost: 25 row comparisons with the reference,
+    // then, when rows changed, up to 25 x 25 x 25 row comparisons that mostly end at their first
+    // cells; called at refreshes and new passes, not per byte.
     void Check(const TScreen& screen);
 
     // TScreenObserver: cases 1 and 2.
@@ -94,9 +95,8 @@ class THistory final : public TScreenObserver {
         bool mixed = false;
     };
     void SetReference(const TCell* cells);
-    TRun RunAt(const TCell* cur, const uint64_t* cur_hash, const bool* changed, int changed_total,
-               int a, int k) const;
-    bool RowEqual(const TCell* cur, const uint64_t* cur_hash, int p, int q) const;
+    TRun RunAt(const TCell* cur, const bool* changed, int changed_total, int a, int k) const;
+    bool RowEqual(const TCell* cur, int p, int q) const;
 
     std::vector<TCell> ring_; // grows to kHistoryRows rows
     int head_ = 0;            // slot of the oldest row once the ring is full
@@ -105,7 +105,6 @@ class THistory final : public TScreenObserver {
     TRowHook hook_;
 
     TRows ref_{};
-    std::array<uint64_t, kScreenRows> ref_hash_{};
     struct TContinuation {
         int k = 0, m = -1; // a run's shift and end, for the next pieces of its redraw
     };
