@@ -79,12 +79,6 @@ class ConsoleOnX11 : public testing::Test {
         return s.substr(0, s.find_last_not_of(' ') + 1);
     }
 
-    // With QUORVIK_SHOTS=DIR set, the window as a user sees it goes to DIR/NAME.png.
-    void Shot(const char* name) {
-        if (const char* dir = getenv("QUORVIK_SHOTS"))
-            window->grab().save(QString("%1/%2.png").arg(dir, name));
-    }
-
     std::unique_ptr<TConDos> window;
     std::unique_ptr<TXTestKeyboard> xtest;
 };
@@ -104,10 +98,7 @@ TEST_F(ConsoleOnX11, ADragIsReadAsPrimaryAndTheWheelShowsTheHistoryUntilAKeyGoes
                  xtest->Button(1, false);
              })
         .Then("selected", [&] { return window->Form().Area().HasSelection(); },
-              [&] {
-                  Shot("selection");
-                  xclip.start("xclip", {"-o", "-selection", "primary"});
-              })
+              [&] { xclip.start("xclip", {"-o", "-selection", "primary"}); })
         .Then("read by xclip", [&] { return xclip.state() == QProcess::NotRunning; },
               [&] {
                   EXPECT_EQ(xclip.readAllStandardOutput().toStdString(), "line 18\nline 1");
@@ -117,7 +108,6 @@ TEST_F(ConsoleOnX11, ADragIsReadAsPrimaryAndTheWheelShowsTheHistoryUntilAKeyGoes
         .Then("scrolled back", [&] { return window->Form().Area().ScrolledBack(); },
               [&] {
                   EXPECT_EQ(ShownRow(0), "line 13");
-                  Shot("history");
                   xtest->Tap(kKeyA);
               })
         .Then("the key sent", [&] { return target.Received() == "a"; },

@@ -5,14 +5,12 @@
 
 #include "fakes.h"
 #include "palette.h"
-#include "png_file.h"
 
 #include <commctrl.h>
 #include <dlgs.h>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 
 namespace {
@@ -496,30 +494,6 @@ LPARAM CellPoint(TWin32Window& window, int row, int column) {
     return MAKELPARAM(column * w + w / 2, kPanelHeight + row * h + h / 2);
 }
 
-// With QUORVIK_SHOTS=DIR (a Unix path) set, the window's client area goes to DIR/NAME.png.
-void SaveShot(TWin32Window& window, const char* name) {
-    const std::string dir = Env("QUORVIK_SHOTS");
-    if (dir.empty()) return;
-    RECT r;
-    GetClientRect(window.Handle(), &r);
-    const int w = r.right, h = r.bottom;
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    HDC screen = GetDC(window.Handle());
-    HDC dc = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    BitBlt(dc, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::ofstream(WinPath(dir + "/" + name + ".png"), std::ios::binary)
-        << EncodePng(w, h, static_cast<const uint32_t*>(bits));
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(window.Handle(), screen);
-}
-
 // Chooses the menu entry with this caption at the next right click.
 void Choose(TWin32Window& window, const std::string& caption) {
     window.popup_menu_hook = [caption](const std::vector<TMenuEntry>& entries) {
@@ -603,7 +577,6 @@ TEST_F(Win32Window, TheWindowDrawsASelectionInvertedAndTheHistoryWithItsStatusRo
     SendMessageW(window->Handle(), WM_LBUTTONUP, 0, CellPoint(*window, 2, 3));
     EXPECT_EQ(background(1, 20), Rgb(kColourTable[15]));
     EXPECT_EQ(background(3, 20), Rgb(kColourTable[0]));
-    SaveShot(*window, "win32-selection");
     // One notch of the wheel away from the user: three rows back, and the status row.
     POINT at{40, kPanelHeight + 10 * h};
     ClientToScreen(window->Handle(), &at);
@@ -611,5 +584,4 @@ TEST_F(Win32Window, TheWindowDrawsASelectionInvertedAndTheHistoryWithItsStatusRo
     EXPECT_TRUE(window->Form().Area().ScrolledBack());
     EXPECT_EQ(background(24, 79), Rgb(kColourTable[7]));
     EXPECT_EQ(background(4, 20), Rgb(kColourTable[15])); // the selection moved down with its text
-    SaveShot(*window, "win32-history");
 }
