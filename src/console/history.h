@@ -35,7 +35,9 @@
 //    history, top first;
 //  - a run with less evidence (0 or 1) is a redraw that may just have begun: the rows it
 //    overwrote are kept aside, and enter when the next pieces of the same redraw bring the
-//    evidence to 2; otherwise they are forgotten;
+//    evidence to 2; otherwise they are forgotten. While the rest of an earlier redraw still
+//    comes in the same Check, such a run counts only when it starts above that rest (a new
+//    pass from the top);
 //  - either way the run's shift and end are remembered (the last two runs): a run of the same
 //    shift starting at that end at a later Check is the rest of the same redraw arriving in
 //    pieces; its rows are explained, and nothing enters again;
