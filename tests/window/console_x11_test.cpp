@@ -16,32 +16,17 @@
 
 namespace {
 
-std::unique_ptr<TXvfb> xvfb;
-std::unique_ptr<QApplication> app;
 std::string unavailable;
-int argc = 1;
-char name[] = "console_x11_test";
-char* argv[] = {name, nullptr};
 
 constexpr unsigned kKeyA = 30 + 8, kKeyB = 48 + 8, kKeyX = 45 + 8, kKeyEsc = 1 + 8;
 
 class ConsoleOnX11 : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        xvfb = std::make_unique<TXvfb>();
-        unavailable = xvfb->Start();
+        unavailable = X11TestApp();
         if (unavailable.empty() && FindOnPath("xclip").empty()) unavailable = "no xclip";
-        if (!unavailable.empty()) return;
-        setenv("DISPLAY", xvfb->Display().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-        app = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
     }
-    static void TearDownTestSuite() {
-        app.reset();
-        xvfb.reset();
-    }
+    static void TearDownTestSuite() { StopX11App(); }
     void SetUp() override {
         if (!unavailable.empty()) GTEST_SKIP() << unavailable << "; the X11 console test is skipped";
         TConDos::message_box_hook = [](const QString& text) {
@@ -51,7 +36,7 @@ class ConsoleOnX11 : public testing::Test {
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 10000));
         window->activateWindow();
-        xtest = std::make_unique<TXTestKeyboard>(xvfb->Display());
+        xtest = std::make_unique<TXTestKeyboard>(getenv("DISPLAY"));
         ASSERT_TRUE(xtest->Ok());
     }
     void TearDown() override {
