@@ -41,7 +41,7 @@ bench: deps
 	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DQUORVIK_BENCH=ON
 	cmake --build build-release -j $(JOBS)
 	mkdir -p $(BUILD)
-	scripts/bench build-release
+	scripts/bench build-release $(BENCH_ARGS)
 
 # The console against the built-in simulated target, with a sample floppy image.
 demo: deps

@@ -1,4 +1,6 @@
-// Drawing cells into the off-screen image: a full 2000-cell redraw and a one-row redraw.
+// Drawing cells into the off-screen image: a full 2000-cell redraw, a one-row redraw, and a
+// view scrolled back into a full history, composed and drawn whole.
+#include "console_area.h"
 #include "renderer.h"
 
 #include <QApplication>
@@ -42,6 +44,34 @@ void BM_OneRowRedraw(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kScreenColumns);
 }
 BENCHMARK(BM_OneRowRedraw)->Unit(benchmark::kMicrosecond);
+
+// The view scrolled back into 10,000 rows of history, one row further each time, so that every
+// cell changes: compose (history, screen, the status row) and draw all 2000 cells.
+void BM_ScrolledBackRedraw(benchmark::State& state) {
+    TRenderer& r = Renderer();
+    TScreen screen;
+    THistory history;
+    TCell row[kScreenColumns];
+    for (int i = 0; i < kHistoryRows; ++i) {
+        for (int c = 0; c < kScreenColumns; ++c)
+            row[c] = TCell{static_cast<uint8_t>(i + c), static_cast<uint8_t>(i * 7 + c)};
+        history.Push(row);
+    }
+    TConsoleArea area(screen, history);
+    area.ScrollBy(kHistoryRows / 2);
+    std::array<TCell, kScreenCells> cells;
+    int step = 1;
+    for (auto _ : state) {
+        if (!area.ScrollBy(step)) step = -step; // back and forth inside the history
+        area.Compose(cells);
+        for (int row = 0; row < kScreenRows; ++row)
+            for (int column = 0; column < kScreenColumns; ++column)
+                r.DrawCell(row, column, cells[row * kScreenColumns + column]);
+        benchmark::DoNotOptimize(r.Bitmap().constBits());
+    }
+    state.SetItemsProcessed(state.iterations() * kScreenCells);
+}
+BENCHMARK(BM_ScrolledBackRedraw)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

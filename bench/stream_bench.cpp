@@ -1,4 +1,6 @@
-// The target's byte stream into the screen buffer: main cycle, escape interpreter and Putch.
+// The target's byte stream into the screen buffer: main cycle, escape interpreter and Putch;
+// and the history: a row entering it, the check at a refresh, and a full history's memory.
+#include "history.h"
 #include "link.h"
 #include "main_cycle.h"
 #include "screen.h"
@@ -6,6 +8,9 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 
@@ -107,6 +112,56 @@ void BM_DenseSequences(benchmark::State& state) {
     RunStream(state, stream);
 }
 BENCHMARK(BM_DenseSequences)->Unit(benchmark::kMillisecond);
+
+// Resident memory of this process in MB (Linux; 0 elsewhere).
+double ResidentMb() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// A row entering a full history (the oldest dropped). The counter is what filling an empty
+// history with 10,000 rows added to the resident memory.
+void BM_HistoryRowEnters(benchmark::State& state) {
+    // Measured once, on the first run, before any freed memory could be reused.
+    static std::unique_ptr<THistory> history;
+    static double full_mb = 0;
+    TCell row[kScreenColumns];
+    if (!history) {
+        const double before = ResidentMb();
+        history = std::make_unique<THistory>();
+        for (int i = 0; i < kHistoryRows; ++i) {
+            for (int c = 0; c < kScreenColumns; ++c) row[c] = TCell{uint8_t(i + c), uint8_t(i)};
+            history->Push(row);
+        }
+        full_mb = ResidentMb() - before;
+    }
+    state.counters["full_history_mb"] = full_mb;
+    uint8_t n = 0;
+    for (auto _ : state) {
+        row[0].ch = ++n;
+        history->Push(row);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_HistoryRowEnters);
+
+// The check at a refresh, on a screen whose every row changed (none moved): the common case
+// while a flood of text comes.
+void BM_HistoryCheck(benchmark::State& state) {
+    THistory history;
+    TScreen screen;
+    uint8_t n = 0;
+    for (auto _ : state) {
+        ++n;
+        for (int r = 0; r < kScreenRows; ++r) screen.CharOut(0x07, 0, r, uint8_t(n + r * 3));
+        history.Check(screen);
+    }
+}
+BENCHMARK(BM_HistoryCheck)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "main_cycle.h"
 #include "comm_names.h"
 #include "port_list.h"
+#include "file_write.h"
 #include "screen_text.h"
 
 #include <algorithm>
@@ -46,9 +47,7 @@ TConsoleForm::TConsoleForm(TFormView& view)
     : view_(view), comm_(std::make_unique<TComm>(nullptr)), port_(*comm_), link_(port_, *this),
       floppy_(std::make_unique<TFloppyService>(link_, screen_)),
       keyboard_(TKeyboardCallbacks{
-          [this](const uint8_t* bytes, size_t n) {
-              link_.Write(bytes, static_cast<unsigned long>(n));
-          },
+          [this](const uint8_t* bytes, size_t n) { SendKeys(bytes, n); },
           [this] { return link_.key_hold; },
           [this](const std::string& text) { view_.SetText(ciLabel1, text); },
       }) {
@@ -231,13 +230,65 @@ void TConsoleForm::AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_
     keyboard_.AppMessage(direction, scan_code, virtual_key);
 }
 
-void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
-    if (button == mbRight && OnConsole(x, y)) ConsoleContextMenu(x, y);
+// Every key byte for the target passes here (typed keys, the reboot button): the view returns
+// to the live screen first.
+void TConsoleForm::SendKeys(const uint8_t* bytes, size_t n) {
+    if (area_.ReturnToLive()) ViewChanged();
+    link_.Write(bytes, static_cast<unsigned long>(n));
 }
 
-void TConsoleForm::MouseMove(int, int) {}
-void TConsoleForm::MouseUp(TMouseButton, int, int) {}
-void TConsoleForm::MouseWheel(int, int, int) {}
+// The cell under a point of the console area (stretched or not), clamped to the area.
+bool TConsoleForm::CellAt(int x, int y, int* row, int* column) const {
+    const TRect area = ConsoleArea();
+    if (area.width <= 0 || area.height <= 0) return false;
+    *column = std::clamp((x - area.left) * kScreenColumns / area.width, 0, kScreenColumns - 1);
+    *row = std::clamp((y - area.top) * kScreenRows / area.height, 0, kScreenRows - 1);
+    return true;
+}
+
+void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
+    if (!OnConsole(x, y)) return;
+    if (button == mbRight) {
+        ConsoleContextMenu(x, y);
+        return;
+    }
+    int row, column;
+    if (button != mbLeft || !CellAt(x, y, &row, &column)) return;
+    // A press on the same cell soon after the last one is the next click of a double or
+    // triple click; a fourth starts over.
+    const auto now = std::chrono::steady_clock::now();
+    const bool again = now - click_time_ <= kDoubleClickTime && row == click_row_ &&
+                       column == click_column_ && clicks_ < 3;
+    clicks_ = again ? clicks_ + 1 : 1;
+    click_time_ = now;
+    click_row_ = row;
+    click_column_ = column;
+    const bool had = area_.HasSelection();
+    area_.Press(row, column, clicks_);
+    selecting_ = true;
+    if (had || area_.HasSelection()) ViewChanged();
+}
+
+void TConsoleForm::MouseMove(int x, int y) {
+    int row, column;
+    if (!selecting_ || !CellAt(x, y, &row, &column)) return;
+    area_.Drag(row, column);
+    if (area_.HasSelection()) ViewChanged();
+}
+
+void TConsoleForm::MouseUp(TMouseButton button, int x, int y) {
+    if (button != mbLeft || !selecting_) return;
+    MouseMove(x, y);
+    selecting_ = false;
+    // X11's convention: what is selected is offered as PRIMARY at once.
+    if (area_.HasSelection()) view_.SetClipboardText(cbPrimary, area_.SelectedText());
+}
+
+void TConsoleForm::MouseWheel(int steps, int x, int y) {
+    if (!OnConsole(x, y)) return;
+    if (area_.ScrollBy(steps * TConsoleArea::kWheelRows)) ViewChanged();
+}
+
 void TConsoleForm::ControlContextMenu(TControlId id, int x, int y) {
     if (id == ciCOMGroup) PortContextMenu(x, y);
 }
@@ -297,6 +348,16 @@ void TConsoleForm::ShowPortHints() {
     view_.SetItemHint(ciCOMGroup, 1, comm_->PortLine("COM2"));
 }
 
+// The console area shows something else than the screen's changes: draw it now. While the view
+// is scrolled back the cursor bar, which belongs to the live screen, is hidden.
+void TConsoleForm::ViewChanged() {
+    screen_.changed = true;
+    // Inside a refresh's processing of events the outer refresh would go on with the old
+    // cells: leave the drawing to the next refresh then.
+    if (refreshing_ == 0) DrawChanges();
+    view_.SetVisible(ciMarker, !area_.ScrolledBack() && screen_.cursor_bar_visible);
+}
+
 bool TConsoleForm::OnConsole(int x, int y) const {
     const TRect area = ConsoleArea();
     return x >= area.left && x < area.left + area.width && y >= area.top &&
@@ -304,17 +365,60 @@ bool TConsoleForm::OnConsole(int x, int y) const {
 }
 
 void TConsoleForm::ConsoleContextMenu(int x, int y) {
-    const std::vector<TMenuEntry> entries = {
-        {ccCopy, "Copy", true},
-    };
-    RunConsoleCommand(view_.PopupMenu(entries, x, y));
+    selecting_ = false;
+    const TConsoleMenuState state{area_.HasSelection(), area_.HasText()};
+    RunConsoleCommand(view_.PopupMenu(ConsoleMenuEntries(state), x, y));
 }
+
+namespace {
+const TFileDialogDesc kSaveText{"Save screen as text", "*.txt", "."};
+const TFileDialogDesc kSaveAnsi{"Save screen as ANSI", "*.ans", "."};
+const TFileDialogDesc kSavePng{"Save screen as PNG", "*.png", "."};
+} // namespace
 
 void TConsoleForm::RunConsoleCommand(int command) {
     switch (command) {
-    case ccCopy: view_.SetClipboardText(cbClipboard, ScreenText(screen_)); break;
+    case ccCopy:
+        view_.SetClipboardText(cbClipboard, area_.HasSelection() ? area_.SelectedText()
+                                                                 : ScreenText(screen_));
+        break;
+    case ccSelectAll:
+        area_.SelectAll();
+        ViewChanged();
+        if (area_.HasSelection()) view_.SetClipboardText(cbPrimary, area_.SelectedText());
+        break;
+    case ccSaveText: SaveScreen(kSaveText, command); break;
+    case ccSaveAnsi: SaveScreen(kSaveAnsi, command); break;
+    case ccSavePng: SaveScreen(kSavePng, command); break;
     default: break; // dismissed
     }
+}
+
+// The live screen as it is when the menu closed, whatever the view shows.
+void TConsoleForm::SaveScreen(const TFileDialogDesc& desc, int command) {
+    const TScreen screen = screen_; // the target may write on while the dialog is open
+    const std::string path = view_.SaveFileDialog(desc);
+    if (path.empty()) return;
+    std::string error;
+    if (command == ccSavePng) {
+        // The image shows the screen without selection or history while it is written; the
+        // cursor bar is a control of its own and never in it.
+        const std::array<TCell, kScreenCells> shown = drawn_;
+        for (int i = 0; i < kScreenCells; ++i) {
+            if (drawn_[i] == screen.Cells()[i]) continue;
+            drawn_[i] = screen.Cells()[i];
+            view_.DrawCell(i / kScreenColumns, i % kScreenColumns, drawn_[i]);
+        }
+        error = view_.SaveImagePng(path);
+        for (int i = 0; i < kScreenCells; ++i) {
+            if (drawn_[i] == shown[i]) continue;
+            drawn_[i] = shown[i];
+            view_.DrawCell(i / kScreenColumns, i % kScreenColumns, drawn_[i]);
+        }
+    } else {
+        error = WriteFileBytes(path, command == ccSaveText ? ScreenText(screen) : ScreenAnsi(screen));
+    }
+    if (!error.empty()) view_.MessageBox("Cannot write " + path + "\n" + error);
 }
 
 void TConsoleForm::Timer1Timer() {
@@ -430,10 +534,16 @@ void TConsoleForm::FormDpiChanged() {
 void TConsoleForm::RefreshCells(bool process_events) {
     screen_.changed = false;
     history_.Check(screen_); // rows the target's redraw moved up have left
+    // The live screen is drawn from the screen itself; a view scrolled back or a selection from
+    // what the area composes.
+    const bool plain = area_.Plain();
+    if (!plain) area_.Compose(composed_);
+    const std::array<TCell, kScreenCells>& cells = plain ? screen_.Cells() : composed_;
+    ++refreshing_;
     for (int row = 0; row < kScreenRows; ++row) {
         for (int column = 0; column < kScreenColumns; ++column) {
             const int i = row * kScreenColumns + column;
-            const TCell cell = screen_.Cells()[i];
+            const TCell cell = cells[i];
             if (cell == drawn_[i]) continue;
             drawn_[i] = cell;
             view_.DrawCell(row, column, cell);
@@ -441,6 +551,7 @@ void TConsoleForm::RefreshCells(bool process_events) {
         }
         if (process_events) view_.ProcessPendingEvents();
     }
+    --refreshing_;
 }
 
 void TConsoleForm::CopyImage() {
@@ -475,6 +586,7 @@ void TConsoleForm::DrawChanges() {
 void TConsoleForm::BlinkStep() {
     if (--blink_countdown_ != 0) return;
     blink_countdown_ = 4;
+    if (area_.ScrolledBack()) return; // the bar stays hidden until the view is live again
     const int column = screen_.CursorColumn();
     const int row = screen_.CursorRow();
     if (column == bar_column_ && row == bar_row_) {

@@ -12,6 +12,7 @@
 
 #include "comm.h"
 #include "comm_port.h"
+#include "console_area.h"
 #include "form_view.h"
 #include "history.h"
 #include "keyboard.h"
@@ -24,11 +25,6 @@
 #include <string>
 
 class TFloppyService;
-
-// The commands of the console area's context menu.
-enum TConsoleCommand : int {
-    ccCopy, // the whole screen as text
-};
 
 // The commands of the COM group's context menu: a serial port of the list (pcFirstPort + its
 // place in the list), a network port, or what the item opened at start.
@@ -101,6 +97,8 @@ class TConsoleForm final : public TConsoleHost {
     TScreen& Screen() { return screen_; }
     // The rows that left the screen; a text log attaches with THistory::SetRowHook.
     THistory& History() { return history_; }
+    // What the console area shows over history and screen, and the mouse's selection.
+    const TConsoleArea& Area() const { return area_; }
     TLink& Link() { return link_; }
     TFloppyService& Floppy() { return *floppy_; }
     TKeyboard& Keyboard() { return keyboard_; }
@@ -143,6 +141,10 @@ class TConsoleForm final : public TConsoleHost {
     void MapSelectedPort(const std::string& target);
     void ShowPortHints();
     std::string SelectedComName() const;
+    void SaveScreen(const TFileDialogDesc& desc, int command);
+    void ViewChanged();
+    void SendKeys(const uint8_t* bytes, size_t n);
+    bool CellAt(int x, int y, int* row, int* column) const;
     void RefreshSoon();
     void DrawChanges();
     void PortWentAway();
@@ -153,6 +155,8 @@ class TConsoleForm final : public TConsoleHost {
     TCommPort port_;
     TScreen screen_;
     THistory history_;
+    TConsoleArea area_{screen_, history_};
+    std::array<TCell, kScreenCells> composed_{};
     TLink link_;
     std::unique_ptr<TFloppyService> floppy_;
     TKeyboard keyboard_;
@@ -180,6 +184,15 @@ class TConsoleForm final : public TConsoleHost {
     std::chrono::steady_clock::time_point last_refresh_{};
     std::chrono::steady_clock::time_point last_change_{}; // the main cycle last ran dry with one
     bool refresh_pending_ = false;
+
+    // The left button: held, and the place and time of the last press (for double and triple
+    // clicks).
+    bool selecting_ = false;
+    int clicks_ = 0;
+    int click_row_ = -1, click_column_ = -1;
+    std::chrono::steady_clock::time_point click_time_{};
+    static constexpr std::chrono::milliseconds kDoubleClickTime{500};
+    int refreshing_ = 0; // RefreshCells runs (it may nest through the events it processes)
 
     std::string open_dialog_file_name_;
     std::string status_text_;

@@ -153,6 +153,9 @@ class TFormView {
     virtual void CreateImage(int cell_width, int cell_height) = 0;
     virtual void DrawCell(int row, int column, TCell cell) = 0;
     virtual void CopyImage(const TRect& area, bool stretched) = 0;
+    // Writes the off-screen image, as it is, to a PNG file at its natural size. Returns "" on
+    // success, else the reason.
+    virtual std::string SaveImagePng(const std::string& path) = 0;
 
     // Dialogs. MessageBox is modal, OK only, caption "ConsoleW". OpenFileDialog returns the
     // chosen path as the file system spells it (bytes on POSIX, UTF-8 on Windows), "" when the

@@ -4,18 +4,26 @@
 
 namespace {
 
-uint64_t RowHash(const TCell* row) {
-    uint64_t h = 1469598103934665603ull; // FNV-1a
-    for (int c = 0; c < kScreenColumns; ++c) {
-        h = (h ^ row[c].ch) * 1099511628211ull;
-        h = (h ^ row[c].attr) * 1099511628211ull;
-    }
-    return h;
+bool BlankChar(uint8_t ch) { return ch == 0x00 || ch == 0x20 || ch == 0xFF; }
+
+// A cell as it looks: a blank shows its background only, whatever its foreground colour (a
+// target that sends only the cells that change leaves blanks in colours it never set).
+uint16_t Look(TCell cell) {
+    if (BlankChar(cell.ch)) return static_cast<uint16_t>(0x20 | ((cell.attr & 0xF0) << 8));
+    return static_cast<uint16_t>(cell.ch | (cell.attr << 8));
+}
+
+// Two rows that look the same; most unequal rows differ in their first cells.
+bool SameLook(const TCell* a, const TCell* b) {
+    if (std::memcmp(a, b, sizeof(TCell) * kScreenColumns) == 0) return true;
+    for (int c = 0; c < kScreenColumns; ++c)
+        if (Look(a[c]) != Look(b[c])) return false;
+    return true;
 }
 
 bool BlankRow(const TCell* row) {
     for (int c = 0; c < kScreenColumns; ++c)
-        if (row[c].ch != 0x00 && row[c].ch != 0x20 && row[c].ch != 0xFF) return false;
+        if (!BlankChar(row[c].ch)) return false;
     return true;
 }
 
@@ -52,30 +60,27 @@ const TCell* THistory::Row(int i) const {
 
 void THistory::SetReference(const TCell* cells) {
     std::memcpy(ref_.data(), cells, sizeof ref_);
-    for (int p = 0; p < kScreenRows; ++p) ref_hash_[p] = RowHash(&ref_[p * kScreenColumns]);
 }
 
 // Row p of the screen against row q of the reference.
-bool THistory::RowEqual(const TCell* cur, const uint64_t* cur_hash, int p, int q) const {
-    return cur_hash[p] == ref_hash_[q] &&
-           std::memcmp(cur + p * kScreenColumns, &ref_[q * kScreenColumns],
-                       sizeof(TCell) * kScreenColumns) == 0;
+bool THistory::RowEqual(const TCell* cur, int p, int q) const {
+    return SameLook(cur + p * kScreenColumns, &ref_[q * kScreenColumns]);
 }
 
 // The run of shift k from row a, with its evidence and unexplained rows; evidence -1 when there
 // is none. Rows marked in `taken` belong to another run: they are neither changed nor explained.
-THistory::TRun THistory::RunAt(const TCell* cur, const uint64_t* cur_hash, const bool* changed,
+THistory::TRun THistory::RunAt(const TCell* cur, const bool* changed,
                                int changed_total, int a, int k) const {
     TRun run{a, k, a};
     if (!changed[a]) return run;
-    while (run.m + k < kScreenRows && RowEqual(cur, cur_hash, run.m, run.m + k)) ++run.m;
+    while (run.m + k < kScreenRows && RowEqual(cur, run.m, run.m + k)) ++run.m;
     if (run.m + k < kScreenRows && changed[run.m]) {
         const TCell* row = cur + run.m * kScreenColumns;
         const TCell* old = &ref_[run.m * kScreenColumns];
         const TCell* below = &ref_[(run.m + k) * kScreenColumns];
         run.mixed = true;
         for (int c = 0; c < kScreenColumns && run.mixed; ++c)
-            run.mixed = row[c] == old[c] || row[c] == below[c];
+            run.mixed = Look(row[c]) == Look(old[c]) || Look(row[c]) == Look(below[c]);
     }
     if (run.m == a && !run.mixed) return run;
     int explained = run.mixed ? 1 : 0;
@@ -90,12 +95,10 @@ THistory::TRun THistory::RunAt(const TCell* cur, const uint64_t* cur_hash, const
 
 void THistory::Check(const TScreen& screen) {
     const TCell* cur = screen.Cells().data();
-    uint64_t cur_hash[kScreenRows];
     bool changed[kScreenRows];
     int changed_total = 0;
     for (int p = 0; p < kScreenRows; ++p) {
-        cur_hash[p] = RowHash(cur + p * kScreenColumns);
-        changed[p] = !RowEqual(cur, cur_hash, p, p);
+        changed[p] = !RowEqual(cur, p, p);
         changed_total += changed[p];
     }
     if (changed_total == 0) return;
@@ -105,7 +108,7 @@ void THistory::Check(const TScreen& screen) {
     for (int i = 0; i < 2; ++i) {
         TContinuation& c = cont_[i];
         if (c.m < 0 || c.m + c.k >= kScreenRows) continue;
-        const TRun run = RunAt(cur, cur_hash, changed, changed_total, c.m, c.k);
+        const TRun run = RunAt(cur, changed, changed_total, c.m, c.k);
         if (run.evidence < 0) continue;
         continued = true;
         for (int p = run.a; p < run.m + (run.mixed ? 1 : 0); ++p) {
@@ -124,7 +127,7 @@ void THistory::Check(const TScreen& screen) {
     TRun best;
     for (int a = 0; a < kScreenRows - 1; ++a) {
         for (int k = 1; a + k < kScreenRows; ++k) {
-            const TRun run = RunAt(cur, cur_hash, changed, changed_total, a, k);
+            const TRun run = RunAt(cur, changed, changed_total, a, k);
             if (run.evidence < 0 || run.unexplained > k + kOtherChanges) continue;
             if (run.evidence > best.evidence ||
                 (run.evidence == best.evidence && run.unexplained < best.unexplained))

@@ -11,11 +11,14 @@
 //     BeforeScrollDown and the top row enters;
 //  2. the screen is cleared (ESC [ 2 J): TScreen calls BeforeClearScreen and the rows from the
 //     first to the last non-blank one enter (blank rows between them keep the layout);
-//  3. the target redraws its text some rows higher: Check, called at every refresh with the
-//     screen as it is, compares it with the reference (the screen at the last Check, or the
-//     screen before a redraw still under way) and finds the rows that moved up.
+//  3. the target redraws its text some rows higher: Check compares the screen as it is with the
+//     reference (the screen at the last Check) and finds the rows that moved up. It runs at
+//     every refresh, and whenever the target places the cursor on a row above the cursor's
+//     (BeforeCursorUp): a target draws top to bottom, so that is where a new pass begins, and a
+//     burst that scrolls a box many times before the next refresh is seen pass by pass.
 //
-// The rules of case 3 (rows compared as whole rows of 80 cells, characters and attributes):
+// The rules of case 3 (rows compared as whole rows of 80 cells as they look: characters and
+// attributes, except that a blank cell (00, 20, FF) shows only its background colour):
 //  - a row is "changed" when it differs from the reference's row at the same place, and
 //    "blank" when all its characters are 00, 20 or FF;
 //  - a "run" of shift k from row a: rows a, a+1, ... m-1 of the screen equal the reference's
@@ -32,7 +35,9 @@
 //    history, top first;
 //  - a run with less evidence (0 or 1) is a redraw that may just have begun: the rows it
 //    overwrote are kept aside, and enter when the next pieces of the same redraw bring the
-//    evidence to 2; otherwise they are forgotten;
+//    evidence to 2; otherwise they are forgotten. While the rest of an earlier redraw still
+//    comes in the same Check, such a run counts only when it starts above that rest (a new
+//    pass from the top);
 //  - either way the run's shift and end are remembered (the last two runs): a run of the same
 //    shift starting at that end at a later Check is the rest of the same redraw arriving in
 //    pieces; its rows are explained, and nothing enters again;
@@ -72,13 +77,15 @@ class THistory final : public TScreenObserver {
     // Rows that ever entered, dropped ones included: the newest row's number is Entered() - 1.
     uint64_t Entered() const { return entered_; }
 
-    // Case 3 above, with the screen as it is now. Cost: O(rows x cells) to hash the screen and
-    // O(25 x 25 x 25) row comparisons at most; called at refreshes, not per byte.
+    // Case 3 above, with the screen as it is now. Cost: 25 row comparisons with the reference,
+    // then, when rows changed, up to 25 x 25 x 25 row comparisons that mostly end at their first
+    // cells; called at refreshes and new passes, not per byte.
     void Check(const TScreen& screen);
 
     // TScreenObserver: cases 1 and 2.
     void BeforeScrollDown(const TScreen& screen) override;
     void BeforeClearScreen(const TScreen& screen) override;
+    void BeforeCursorUp(const TScreen& screen) override { Check(screen); }
 
     static constexpr int kOtherChanges = 4;
 
@@ -90,9 +97,8 @@ class THistory final : public TScreenObserver {
         bool mixed = false;
     };
     void SetReference(const TCell* cells);
-    TRun RunAt(const TCell* cur, const uint64_t* cur_hash, const bool* changed, int changed_total,
-               int a, int k) const;
-    bool RowEqual(const TCell* cur, const uint64_t* cur_hash, int p, int q) const;
+    TRun RunAt(const TCell* cur, const bool* changed, int changed_total, int a, int k) const;
+    bool RowEqual(const TCell* cur, int p, int q) const;
 
     std::vector<TCell> ring_; // grows to kHistoryRows rows
     int head_ = 0;            // slot of the oldest row once the ring is full
@@ -101,7 +107,6 @@ class THistory final : public TScreenObserver {
     TRowHook hook_;
 
     TRows ref_{};
-    std::array<uint64_t, kScreenRows> ref_hash_{};
     struct TContinuation {
         int k = 0, m = -1; // a run's shift and end, for the next pieces of its redraw
     };

@@ -62,7 +62,9 @@ void TScreen::TelePutch(uint8_t ch) {
 
 void TScreen::SetCursor(int column, int row) {
     column_ = std::clamp(column, 0, kScreenColumns - 1);
-    row_ = std::clamp(row, 0, kScreenRows - 1);
+    row = std::clamp(row, 0, kScreenRows - 1);
+    if (observer_ && row < row_) observer_->BeforeCursorUp(*this);
+    row_ = row;
 }
 
 void TScreen::StrOut(uint8_t attr, int column, int row, const char* text) {

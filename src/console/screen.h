@@ -31,12 +31,14 @@ struct TCell {
 class TScreen;
 
 // Told before the screen's contents leave it: the whole screen moving up a row for the
-// program's own lines (ScrollDown), and ClearScreen. Called on the window thread with the screen
+// program's own lines (ScrollDown), ClearScreen, and the cursor placed on a row above its own
+// (where a target begins to draw its screen anew). Called on the window thread with the screen
 // as it still is; must not write to it.
 class TScreenObserver {
   public:
     virtual void BeforeScrollDown(const TScreen& screen) = 0;
     virtual void BeforeClearScreen(const TScreen& screen) = 0;
+    virtual void BeforeCursorUp(const TScreen& screen) = 0;
 
   protected:
     ~TScreenObserver() = default;

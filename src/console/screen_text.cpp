@@ -1,6 +1,7 @@
 #include "screen_text.h"
 
 #include "cp437.h"
+#include "escape.h"
 
 #ifdef _WIN32
 const char* const kTextLineEnd = "\r\n";
@@ -45,4 +46,41 @@ std::string ScreenText(const TScreen& screen) {
     std::string text;
     for (int row = 0; row < used; ++row) text += rows[row] + kTextLineEnd;
     return text;
+}
+
+namespace {
+// The ANSI colour number of a colour index's low three bits.
+int AnsiNumber(int index) {
+    for (int n = 0; n < 8; ++n)
+        if (AnsiColourIndex(n) == (index & 7)) return n;
+    return 0;
+}
+} // namespace
+
+std::string ScreenAnsi(const TScreen& screen) {
+    std::string out = "\x1b[0m";
+    int attr = -1;
+    for (int row = 0; row < kScreenRows; ++row) {
+        int used = kScreenColumns;
+        while (used > 0 && Blank(screen.Cell(row, used - 1).ch) &&
+               (screen.Cell(row, used - 1).attr & 0xF0) == 0)
+            --used;
+        for (int c = 0; c < used; ++c) {
+            const TCell cell = screen.Cell(row, c);
+            if (cell.attr != attr) {
+                attr = cell.attr;
+                out += "\x1b[0";
+                if (attr & 0x08) out += ";1";
+                if (attr & 0x80) out += ";5";
+                out += ";" + std::to_string(30 + AnsiNumber(attr & 0x0F)) + ";" +
+                       std::to_string(40 + AnsiNumber(attr >> 4)) + "m";
+            }
+            uint8_t ch = cell.ch;
+            if (ch == 0x00) ch = ' ';
+            if (ch == 0x0A || ch == 0x0D || ch == 0x1A || ch == 0x1B) ch = '.';
+            out += static_cast<char>(ch);
+        }
+        out += "\r\n";
+    }
+    return out + "\x1b[0m";
 }

@@ -22,3 +22,10 @@ std::string CellsText(const TCell* cells, int count);
 // The whole screen: its rows' texts, each followed by kTextLineEnd, with the blank rows at the
 // bottom left out.
 std::string ScreenText(const TScreen& screen);
+
+// The whole screen for an ANSI art viewer: code page 437 bytes, each row ended by CR LF, and
+// ESC [ ... m before every change of colour (1 for a bright foreground, 5 for a bright
+// background, as such viewers take it). Cells that a viewer would act on instead of showing
+// (00, 0A, 0D, 1A, 1B) are written as blanks (00) or '.'; trailing blanks on black are left
+// out; the file ends with ESC [ 0 m.
+std::string ScreenAnsi(const TScreen& screen);

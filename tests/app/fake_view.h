@@ -35,6 +35,9 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     int client_width = 0, client_height = 0;
     std::vector<std::pair<int, TCell>> drawn; // cell number, cell
     std::vector<std::pair<TRect, bool>> copies;
+    std::array<TCell, kScreenCells> image{}; // the off-screen image's cells as drawn
+    std::array<TCell, kScreenCells> image_at_save{};
+    std::vector<std::string> saved_images;
     int timer_interval = 0;
     std::vector<int> refresh_requests;
 
@@ -96,9 +99,15 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     void CreateImage(int, int) override {}
     void DrawCell(int row, int column, TCell cell) override {
         drawn.emplace_back(row * kScreenColumns + column, cell);
+        image[row * kScreenColumns + column] = cell;
     }
     void CopyImage(const TRect& area, bool stretched) override {
         copies.emplace_back(area, stretched);
+    }
+    std::string SaveImagePng(const std::string& path) override {
+        saved_images.push_back(path);
+        image_at_save = image;
+        return "";
     }
     void MessageBox(const std::string& text) override { boxes.push_back(text); }
     std::string OpenFileDialog(const TFileDialogDesc& desc) override {

@@ -76,14 +76,17 @@ std::string AttrSeq(uint8_t attr) {
 }
 
 // What a target sends to turn `from` into `to`: every row in full, or (as a target that keeps a
-// shadow of the console's screen does) only the cells that differ, top to bottom.
+// shadow of the console's screen does) only the cells that look different, top to bottom: a
+// blank keeps the foreground colour it had.
 std::string Redraw(const TPicture& from, const TPicture& to, bool only_changes) {
     std::string s;
     for (int r = 0; r < kScreenRows; ++r) {
         bool placed = false;
         for (int c = 0; c < kScreenColumns; ++c) {
             const TCell cell = to.At(r, c);
-            if (only_changes && cell == from.At(r, c)) {
+            const TCell old = from.At(r, c);
+            const bool same_look = cell.ch == ' ' && old.ch == ' ' && (cell.attr >> 4) == (old.attr >> 4);
+            if (only_changes && (cell == old || same_look)) {
                 placed = false;
                 continue;
             }
@@ -108,9 +111,13 @@ std::vector<std::string> Texts(const THistory& h) {
     return v;
 }
 
+// Lines in two foreground colours by turns.
 TPicture Lines(int first, int count) {
     TPicture p;
-    for (int r = 0; r < count; ++r) p.rows[size_t(r)] = "line " + std::to_string(first + r);
+    for (int r = 0; r < count; ++r) {
+        p.rows[size_t(r)] = "line " + std::to_string(first + r);
+        p.attrs[size_t(r)] = (first + r) % 2 ? 0x0F : 0x07;
+    }
     return p;
 }
 

@@ -37,3 +37,17 @@ TEST(ScreenText, TheScreenIsItsRowsEachWithALineEndWithoutTheBlankRowsBelow) {
     EXPECT_EQ(end, "\n");
 #endif
 }
+
+TEST(ScreenText, AnsiIsCodePage437WithAColourSequenceAtEachChange) {
+    TScreen s;
+    s.StrOut(0x1E, 0, 0, "A\xC9");   // yellow on blue, a box corner
+    s.CharOut(0x8F, 2, 0, 0x1B);      // white on dark grey (a bright background), ESC shown as '.'
+    s.CharOut(0x07, 0, 1, 0x00);      // a 00 cell inside a row is a blank
+    s.CharOut(0x07, 1, 1, 'b');
+    s.CharOut(0x40, 5, 1, ' ');       // a blank on red is kept
+    std::string expected = "\x1b[0m"
+                           "\x1b[0;1;33;44mA\xC9\x1b[0;1;5;37;40m.\r\n"
+                           "\x1b[0;37;40m b\x1b[0;1;37;40m   \x1b[0;30;41m \r\n";
+    for (int row = 2; row < kScreenRows; ++row) expected += "\r\n";
+    EXPECT_EQ(ScreenAnsi(s), expected + "\x1b[0m");
+}

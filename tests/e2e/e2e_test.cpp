@@ -315,3 +315,46 @@ TEST_F(EndToEnd, ASimulatorThatHangsUpLeavesTheConsoleQuietAndUsable) {
     EXPECT_EQ(ServeUntilExit(again), std::vector<std::string>{});
     EXPECT_EQ(again.Summary()["result"], "image");
 }
+
+// The simulator scrolls its output box under its status area by drawing it again one or more
+// rows higher: every line that leaves the box enters the history once, in order, none lost.
+TEST_F(EndToEnd, TheSimulatorsScrolledOutputEntersTheHistoryOnceInOrder) {
+    TSimTarget target({"--print-events", "--time-limit", "60"});
+    auto type = [&](const std::string& command) {
+        for (char c : command) {
+            if (c == 'z') Tap(Qt::Key_Z, 44, "z");
+            else Tap(Qt::Key_0 + (c - '0'), c == '0' ? 11 : 1 + (c - '0'), QString(c));
+        }
+        Tap(Qt::Key_Return, 28, "\r");
+    };
+    auto on_screen = [&](const std::string& text) {
+        for (int r = 0; r < 25; ++r)
+            if (window->Screen().RowText(r).find(text) != std::string::npos) return true;
+        return false;
+    };
+    TStepper steps;
+    steps.Then("connected",
+               [&] { return target.Printed("connected image=0") && !window->Link().key_hold; },
+               [&] {
+                   for (int n = 10; n < 40; ++n) type("z" + std::to_string(n));
+               })
+        .Then("all answered and drawn",
+              [&] { return on_screen("Unknown command 'Z39'") && !window->Screen().changed; },
+              [&] { window->CloseComClick(); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    // Every answer once, in order, across history and screen.
+    const TConsoleArea& area = window->Form().Area();
+    std::vector<int> answers;
+    const int64_t first = area.LineOf(0) - window->Form().History().Size();
+    for (int64_t line = first; line < area.LineOf(0) + 25; ++line) {
+        const TCell* cells = area.LineCells(line);
+        std::string text;
+        for (int c = 0; c < 80; ++c) text += char(cells[c].ch);
+        const size_t at = text.find("Unknown command 'Z");
+        if (at != std::string::npos) answers.push_back(std::stoi(text.substr(at + 18, 2)));
+    }
+    std::vector<int> expected;
+    for (int n = 10; n < 40; ++n) expected.push_back(n);
+    EXPECT_EQ(answers, expected);
+    EXPECT_GE(window->Form().History().Size(), 40);
+}

@@ -39,3 +39,13 @@ void TXTestKeyboard::SetNumLock(bool on) {
     XkbLockModifiers(display_, XkbUseCoreKbd, mask, on ? mask : 0);
     XSync(display_, False);
 }
+
+void TXTestKeyboard::MoveTo(int x, int y) {
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    XSync(display_, False);
+}
+
+void TXTestKeyboard::Button(unsigned button, bool press) {
+    XTestFakeButtonEvent(display_, button, press ? True : False, CurrentTime);
+    XSync(display_, False);
+}

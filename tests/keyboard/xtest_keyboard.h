@@ -1,6 +1,6 @@
-// A second connection to an X server that types on its core keyboard with XTest, the way a
-// user's keys arrive (raw keycodes: kernel input code + 8). Xlib stays in its own file: its
-// headers define KeyPress and friends, which clash with Qt.
+// A second connection to an X server that types on its core keyboard and moves and clicks its
+// pointer with XTest, the way a user's keys and mouse arrive (raw keycodes: kernel input code
+// + 8). Xlib stays in its own file: its headers define KeyPress and friends, which clash with Qt.
 #pragma once
 
 #include <string>
@@ -25,6 +25,15 @@ class TXTestKeyboard {
     // been toggled while another program had the focus.
     void SetCapsLock(bool on);
     void SetNumLock(bool on);
+
+    // The pointer, as a user's mouse moves it: to a place of the root window (screen pixels),
+    // and buttons 1 (left), 2 (middle), 3 (right), 4 and 5 (the wheel away and towards).
+    void MoveTo(int x, int y);
+    void Button(unsigned button, bool press);
+    void Click(unsigned button) {
+        Button(button, true);
+        Button(button, false);
+    }
 
   private:
     struct _XDisplay* display_ = nullptr;

@@ -144,6 +144,19 @@ class QemuTarget : public testing::Test {
         for (int row = 0; row < 25; ++row) all += window->Screen().RowText(row) + "\n";
         return all;
     }
+    // Every row the console keeps, history first, as text.
+    std::vector<std::string> KeptRows() {
+        const TConsoleArea& area = window->Form().Area();
+        std::vector<std::string> rows;
+        const int64_t first = area.LineOf(0) - window->Form().History().Size();
+        for (int64_t line = first; line < area.LineOf(0) + 25; ++line) {
+            const TCell* cells = area.LineCells(line);
+            std::string text;
+            for (int c = 0; c < 80; ++c) text += char(cells[c].ch);
+            rows.push_back(text);
+        }
+        return rows;
+    }
     void Key(QEvent::Type type, int qt_key, quint32 linux_code) {
         QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
         QApplication::sendEvent(window->windowHandle(), &e);
@@ -235,6 +248,75 @@ TEST_F(QemuTarget, OverTcpSyslinuxBootsToItsPromptAsOverThePseudoTerminal) {
                90s);
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
         << ScreenText() << qemu->Output();
+}
+
+// SYSLINUX at its boot: prompt, told of kernels it cannot find, fills the PC's screen, which the
+// BIOS scrolls and the ROM redraws cell by cell: every line it wrote is kept once, in order.
+TEST_F(QemuTarget, SyslinuxsScrollingOutputEntersTheHistoryOnceInOrder) {
+    const std::string image = TempPath("syslinux.img");
+    WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
+    AttachImage(image);
+    StartQemu();
+    constexpr int kCommands = 12;
+
+    int typed = 0;
+    auto prompts = [&] {
+        int n = 0;
+        for (const std::string& row : KeptRows()) n += row.rfind("boot:", 0) == 0;
+        return n;
+    };
+    auto type = [&] {
+        Tap(Qt::Key_Z, 44); // "za", four times, then "zaa", ...
+        for (int i = 0; i <= typed; i += 4) Tap(Qt::Key_A, 30);
+        Tap(Qt::Key_Return, 28);
+        ++typed;
+    };
+    TStepper steps;
+    // The console's own lines at Connect moved its screen away from the PC's; "R" has the PC
+    // send its whole screen again (and the console keeps what the clear takes away).
+    size_t kept_before_r = 0;
+    steps.Then("the boot: prompt", [&] { return Shows("boot:"); },
+               [&] {
+                   Tap(Qt::Key_Shift, 42); // a key that stops the prompt's time-out and sends nothing
+                   kept_before_r = KeptRows().size();
+                   window->Rscr->click();
+               },
+               90s)
+        .Then("the screen sent again", [&] { return KeptRows().size() > kept_before_r && Shows("boot:"); },
+              [&] { type(); }, 20s);
+    for (int i = 1; i < kCommands; ++i)
+        steps.Then("prompt " + std::to_string(i + 1), [&, i] { return prompts() > i; },
+                   [&] { type(); }, 20s);
+    steps.Then("the last prompt, the screen still",
+               [&] { return prompts() > kCommands && Still(500ms); },
+               [&] { window->CloseComClick(); }, 20s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    // From the screen the PC sent again on "R" (what the clear took is kept before it): its
+    // lines, then every prompt and answer once, in order, across history and screen.
+    std::vector<std::string> rows;
+    std::string all;
+    for (std::string row : KeptRows()) {
+        row.erase(row.find_last_not_of(' ') + 1);
+        all += row + "\n";
+        rows.push_back(row);
+    }
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].rfind("SeaBIOS", 0) == 0) starts.push_back(i);
+    ASSERT_EQ(starts.size(), 2u) << all;
+    std::vector<std::string> after(rows.begin() + long(starts[1]) + 2, rows.end());
+    while (!after.empty() && after.back().empty()) after.pop_back();
+    std::vector<std::string> expected = {after.empty() ? "" : after[0]};
+    EXPECT_EQ(expected[0].rfind("SYSLINUX", 0), 0u) << all;
+    for (int i = 0; i < kCommands; ++i) {
+        const std::string name = "z" + std::string(size_t(i / 4 + 1), 'a');
+        expected.push_back("boot: " + name);
+        expected.push_back("Loading " + name + "... failed: No such file or directory");
+    }
+    expected.push_back("boot:");
+    EXPECT_EQ(after, expected) << all;
+    EXPECT_GE(window->Form().History().Size(), 10 + 3) << all; // the clear's rows, then scrolled ones
 }
 
 TEST_F(QemuTarget, WithoutAnImageThePcSaysSoOnTheConsole) {

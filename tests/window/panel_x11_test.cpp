@@ -27,12 +27,7 @@
 
 namespace {
 
-std::unique_ptr<TXvfb> xvfb;
-std::unique_ptr<QApplication> app;
 std::string unavailable;
-int argc = 1;
-char name[] = "panel_x11_test";
-char* argv[] = {name, nullptr};
 
 QImage Grab(QWidget* w) {
     QApplication::processEvents();
@@ -73,20 +68,8 @@ TLegibility Measure(QWidget* w, double threshold) {
 
 class PanelOnX11 : public testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        xvfb = std::make_unique<TXvfb>();
-        unavailable = xvfb->Start();
-        if (!unavailable.empty()) return;
-        setenv("DISPLAY", xvfb->Display().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
-        app = std::make_unique<QApplication>(argc, argv);
-        QApplication::setQuitOnLastWindowClosed(false);
-    }
-    static void TearDownTestSuite() {
-        app.reset();
-        xvfb.reset();
-    }
+    static void SetUpTestSuite() { unavailable = X11TestApp(); }
+    static void TearDownTestSuite() { StopX11App(); }
     void SetUp() override {
         if (!unavailable.empty()) GTEST_SKIP() << unavailable << "; the panel test is skipped";
         TConDos::message_box_hook = [](const QString& text) {

@@ -1,6 +1,10 @@
 #include "window_rig.h"
 
+#include "xvfb_server.h"
+
 #include <QEventLoop>
+
+#include <memory>
 
 
 QApplication& TestApp() {
@@ -13,6 +17,31 @@ QApplication& TestApp() {
         return a;
     }();
     return *app;
+}
+
+namespace {
+std::unique_ptr<TXvfb> x11_server;
+std::unique_ptr<QApplication> x11_app;
+} // namespace
+
+std::string X11TestApp() {
+    static int argc = 1;
+    static char name[] = "x11_tests";
+    static char* argv[] = {name, nullptr};
+    x11_server = std::make_unique<TXvfb>();
+    const std::string why = x11_server->Start();
+    if (!why.empty()) return why;
+    setenv("DISPLAY", x11_server->Display().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    x11_app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return "";
+}
+
+void StopX11App() {
+    x11_app.reset();
+    x11_server.reset();
 }
 
 TStepper& TStepper::Then(std::string what, TCond cond, TAction action,

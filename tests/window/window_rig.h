@@ -16,6 +16,12 @@
 
 QApplication& TestApp();
 
+// For the tests of the real window on a real X server: an Xvfb of this test program's own and
+// the application on it (xcb). Returns "" when both run, else why not (the caller skips its
+// tests). StopX11App ends both.
+std::string X11TestApp();
+void StopX11App();
+
 class TStepper {
   public:
     using TCond = std::function<bool()>;

@@ -6,6 +6,7 @@
 #include "floppy_service.h"
 #include "palette.h"
 #include "temp_dir.h"
+#include "png_file.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -278,6 +279,38 @@ TEST_F(WindowTest, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClipb
     };
     window->Screen().StrOut(0x07, 0, 0, "C:\\>");
     Click(window.get(), Qt::RightButton, QPoint(30, window->Panel->height() + 30));
-    EXPECT_EQ(captions, std::vector<std::string>{"Copy"});
+    EXPECT_EQ(captions, (std::vector<std::string>{"Copy", "Select all", "", "Save screen as text...",
+                                                  "Save screen as ANSI...", "Save screen as PNG..."}));
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "C:\\>\n");
+}
+
+TEST_F(WindowTest, SaveScreenAsPngWritesTheImageAtItsNaturalSizeWithoutTheCursorBar) {
+    window->Screen().StrOut(0x1E, 0, 24, "bottom row");
+    window->Form().ScreenRefresh();
+    const QString path = QString::fromStdString(testing::TempDir()) + "/screen.png";
+    window->save_dialog_hook = [&] { return path; };
+    window->popup_menu_hook = [](const std::vector<TMenuEntry>& entries) {
+        return entries.back().command; // Save screen as PNG...
+    };
+    Click(window.get(), Qt::RightButton, QPoint(30, window->Panel->height() + 30));
+    const QImage saved(path);
+    const TRenderer& r = window->Renderer();
+    ASSERT_EQ(saved.size(), QSize(80 * r.CellWidth(), 25 * r.CellHeight()));
+    EXPECT_TRUE(saved.convertToFormat(QImage::Format_RGB32) ==
+                r.Bitmap().convertToFormat(QImage::Format_RGB32));
+}
+
+// The Win32 window's own PNG writer, read back by Qt's reader: a picture larger than one
+// stored block, pixel for pixel.
+TEST(PngFile, WhatTheWriterWritesIsReadBackPixelForPixel) {
+    const int w = 321, h = 123; // 118,572 bytes of rows: two stored blocks
+    std::vector<uint32_t> pixels(size_t(w) * h);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint32_t(i * 2654435761u) & 0xFFFFFF;
+    const std::string png = EncodePng(w, h, pixels.data());
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(reinterpret_cast<const uchar*>(png.data()), int(png.size()), "PNG"));
+    ASSERT_EQ(image.size(), QSize(w, h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            ASSERT_EQ(image.pixel(x, y) & 0xFFFFFF, pixels[size_t(y) * w + x]) << x << "," << y;
 }

@@ -538,25 +538,114 @@ TEST(Win32Resources, TheIconComesInEverySizeAndTheVersionIsTheProgramsOwn) {
 
 } // namespace
 
-TEST_F(Win32Window, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClipboard) {
-    std::vector<std::string> captions;
-    window->popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
-        for (const TMenuEntry& e : entries) captions.push_back(e.caption);
-        return entries.front().command;
-    };
-    window->Form().Screen().StrOut(0x07, 0, 0, "C:\\>");
-    const LPARAM at = MAKELPARAM(30, kPanelHeight + 30);
-    SendMessageW(window->Handle(), WM_RBUTTONDOWN, MK_RBUTTON, at);
-    SendMessageW(window->Handle(), WM_RBUTTONUP, 0, at);
-    EXPECT_EQ(captions, std::vector<std::string>{"Copy"});
+namespace {
+
+std::string ClipboardText(HWND owner) {
     std::string text;
-    ASSERT_TRUE(OpenClipboard(window->Handle()));
+    if (!OpenClipboard(owner)) return "(clipboard busy)";
     if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
         text = Utf8Of(static_cast<const wchar_t*>(GlobalLock(data)));
         GlobalUnlock(data);
     }
     CloseClipboard();
-    EXPECT_EQ(text, "C:\\>\r\n");
+    return text;
+}
+
+LPARAM CellPoint(TWin32Window& window, int row, int column) {
+    const int w = window.Form().CellWidth(), h = window.Form().CellHeight();
+    return MAKELPARAM(column * w + w / 2, kPanelHeight + row * h + h / 2);
+}
+
+// Chooses the menu entry with this caption at the next right click.
+void Choose(TWin32Window& window, const std::string& caption) {
+    window.popup_menu_hook = [caption](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries)
+            if (e.caption == caption) return e.command;
+        return -1;
+    };
+    const LPARAM at = MAKELPARAM(30, kPanelHeight + 30);
+    SendMessageW(window.Handle(), WM_RBUTTONDOWN, MK_RBUTTON, at);
+    SendMessageW(window.Handle(), WM_RBUTTONUP, 0, at);
+}
+
+} // namespace
+
+TEST_F(Win32Window, CopyPutsTheScreenOrTheDraggedSelectionOnTheClipboardAsUnicode) {
+    window->Form().Screen().StrOut(0x07, 0, 0, "C:\\>");
+    window->Form().Screen().StrOut(0x07, 0, 1, "\xC9\xCD\xBB caf\x82");
+    Choose(*window, "Copy");
+    EXPECT_EQ(ClipboardText(window->Handle()), "C:\\>\r\n\u2554\u2550\u2557 caf\u00E9\r\n");
+    // A drag from the second row's box to its end, then Copy.
+    SendMessageW(window->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, CellPoint(*window, 1, 1));
+    SendMessageW(window->Handle(), WM_MOUSEMOVE, MK_LBUTTON, CellPoint(*window, 1, 6));
+    SendMessageW(window->Handle(), WM_LBUTTONUP, 0, CellPoint(*window, 1, 6));
+    Choose(*window, "Copy");
+    EXPECT_EQ(ClipboardText(window->Handle()), "\u2550\u2557 caf");
+}
+
+TEST_F(Win32Window, SaveScreenAsPngWritesTheConsoleAtItsNaturalSize) {
+    window->Form().Screen().StrOut(0x1E, 0, 0, "picture");
+    window->Form().ScreenRefresh();
+    const std::string path = HostTempDir() + "/screen.png";
+    window->save_dialog_hook = [&] { return WinPath(path); };
+    Choose(*window, "Save screen as PNG...");
+    const std::string png = FileBytes(path);
+    ASSERT_GT(png.size(), 33u);
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    auto be32 = [&](size_t at) {
+        return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
+               (uint32_t(uint8_t(png[at + 2])) << 8) | uint8_t(png[at + 3]);
+    };
+    EXPECT_EQ(png.substr(12, 4), "IHDR");
+    EXPECT_EQ(be32(16), uint32_t(80 * window->Form().CellWidth()));
+    EXPECT_EQ(be32(20), uint32_t(25 * window->Form().CellHeight()));
+}
+
+TEST_F(Win32Window, KeysPressedWhileTheMenuIsOpenNeverReachTheTarget) {
+    constexpr int kX = 53, kA = 38, kEsc = 9, kB = 56; // X keycodes
+    TWinSimTarget target({"--print-events", "--time-limit", "60"});
+    auto menu_open = [] {
+        HWND menu = FindWindowW(L"#32768", nullptr);
+        return menu && IsWindowVisible(menu);
+    };
+    TWinStepper steps;
+    steps.Then("connected",
+               [&] { return target.Printed("connected image=0") && !window->Form().Link().key_hold; },
+               [&] {
+                   const LPARAM at = CellPoint(*window, 5, 5);
+                   PostMessageW(window->Handle(), WM_RBUTTONDOWN, MK_RBUTTON, at);
+                   PostMessageW(window->Handle(), WM_RBUTTONUP, 0, at);
+               })
+        .Then("the menu open", menu_open, [&] { TypeKeys({kX, -kX, kA, -kA, kEsc, -kEsc}); })
+        .Then("the menu closed", [&] { return !menu_open(); }, [&] { TypeKeys({kB, -kB}); })
+        .Then("a key after it sent", [&] { return target.Output().find("key 62 ") != std::string::npos; },
+              [&] { Click(window->Control(ciDisconnect)); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    const std::string out = target.Output();
+    for (const std::string line : {"key 78 ", "key 61 ", "key 1B "})
+        EXPECT_EQ(out.find(line), std::string::npos) << line << " reached the target:\n" << out;
+}
+
+TEST_F(Win32Window, TheWindowDrawsASelectionInvertedAndTheHistoryWithItsStatusRow) {
+    for (int i = 0; i < 40; ++i) window->Form().Screen().MsgOut("line %d", i);
+    window->Form().ScreenRefresh();
+    const int w = window->Form().CellWidth(), h = window->Form().CellHeight();
+    auto background = [&](int row, int column) { // a pixel at the cell's top left corner
+        return WindowPixel(window->Handle(), column * w, kPanelHeight + row * h);
+    };
+    // A drag over two rows: the blank cells after "line 17" are inverted to white.
+    SendMessageW(window->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, CellPoint(*window, 1, 10));
+    SendMessageW(window->Handle(), WM_MOUSEMOVE, MK_LBUTTON, CellPoint(*window, 2, 3));
+    SendMessageW(window->Handle(), WM_LBUTTONUP, 0, CellPoint(*window, 2, 3));
+    EXPECT_EQ(background(1, 20), Rgb(kColourTable[15]));
+    EXPECT_EQ(background(3, 20), Rgb(kColourTable[0]));
+    // One notch of the wheel away from the user: three rows back, and the status row.
+    POINT at{40, kPanelHeight + 10 * h};
+    ClientToScreen(window->Handle(), &at);
+    SendMessageW(window->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(at.x, at.y));
+    EXPECT_TRUE(window->Form().Area().ScrolledBack());
+    EXPECT_EQ(background(24, 79), Rgb(kColourTable[7]));
+    EXPECT_EQ(background(4, 20), Rgb(kColourTable[15])); // the selection moved down with its text
 }
 
 // Winsock end to end: the COM group's menu maps COM1 to the host's simulated target serving

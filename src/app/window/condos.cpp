@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -380,6 +381,12 @@ std::string TConDos::OpenFileDialog(const TFileDialogDesc& desc) {
     }
     // The file system's own spelling of the name, whatever its encoding.
     return QFile::encodeName(name).toStdString();
+}
+
+std::string TConDos::SaveImagePng(const std::string& path) {
+    QImageWriter writer(QFile::decodeName(QByteArray::fromStdString(path)), "png");
+    if (writer.write(renderer_->Bitmap())) return "";
+    return writer.errorString().toStdString();
 }
 
 std::string TConDos::SaveFileDialog(const TFileDialogDesc& desc) {

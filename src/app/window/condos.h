@@ -123,6 +123,7 @@ class TConDos : public QWidget, private TFormView {
     void CreateImage(int cell_width, int cell_height) override;
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;
+    std::string SaveImagePng(const std::string& path) override;
     void MessageBox(const std::string& text) override;
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     std::string SaveFileDialog(const TFileDialogDesc& desc) override;

@@ -2,8 +2,10 @@
 #include "network_dialog_win32.h"
 
 #include "cp437.h"
+#include "file_write.h"
 #include "key_message_win32.h"
 #include "palette.h"
+#include "png_file.h"
 #include "win32_resources.h"
 
 #include <commctrl.h>
@@ -671,6 +673,11 @@ std::string RunFileDialog(HWND owner, const TFileDialogDesc& desc, bool save) {
 std::string TWin32Window::OpenFileDialog(const TFileDialogDesc& desc) {
     if (file_dialog_hook) return file_dialog_hook();
     return RunFileDialog(window_, desc, false);
+}
+
+std::string TWin32Window::SaveImagePng(const std::string& path) {
+    GdiFlush(); // GDI may still hold drawing for the DIB section's bits
+    return WriteFileBytes(path, EncodePng(image_width_, image_height_, image_bits_));
 }
 
 std::string TWin32Window::SaveFileDialog(const TFileDialogDesc& desc) {

@@ -100,6 +100,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     void CreateImage(int cell_width, int cell_height) override;
     void DrawCell(int row, int column, TCell cell) override;
     void CopyImage(const TRect& area, bool stretched) override;
+    std::string SaveImagePng(const std::string& path) override;
     void MessageBox(const std::string& text) override;
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     std::string SaveFileDialog(const TFileDialogDesc& desc) override;
