@@ -3,8 +3,10 @@
 #include "floppy_service.h"
 #include "main_cycle.h"
 #include "screen_text.h"
+#include "typed_text.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 
 const char* const kWindowCaption = "Quorvik V1.00 for Windows";
@@ -13,6 +15,10 @@ const char* const kMessageCaption = "ConsoleW";
 namespace {
 
 const TFileDialogDesc kOpenDialog{"Floppy Images", "*.img;*.ima", "."};
+const TFileDialogDesc kTextLogDialog{"Start text log", "*.log", "."};
+const TFileDialogDesc kLineTraceDialog{"Start line trace", "*.txt", "."};
+
+const char* Getenv(const char* name) { return std::getenv(name); }
 
 // The file's name without its directory (either separator).
 std::string BaseName(const std::string& path) {
@@ -22,13 +28,25 @@ std::string BaseName(const std::string& path) {
 
 } // namespace
 
+std::vector<TMenuEntry> ConsoleMenuEntries(const TConsoleMenuState& state) {
+    return {
+        {ccCopy, "Copy", true},
+        {ccPaste, "Paste", state.connected && !state.pasting},
+        {},
+        state.text_log ? TMenuEntry{ccStopTextLog, "Stop text log", true}
+                       : TMenuEntry{ccStartTextLog, "Start text log\u2026", true},
+        state.line_trace ? TMenuEntry{ccStopLineTrace, "Stop line trace", true}
+                         : TMenuEntry{ccStartLineTrace, "Start line trace\u2026", true},
+        {},
+        {ccStopPaste, "Stop paste", state.pasting},
+    };
+}
+
 TConsoleForm::TConsoleForm(TFormView& view)
     : view_(view), comm_(std::make_unique<TComm>(nullptr)), port_(*comm_), link_(port_, *this),
       floppy_(std::make_unique<TFloppyService>(link_, screen_)),
       keyboard_(TKeyboardCallbacks{
-          [this](const uint8_t* bytes, size_t n) {
-              link_.Write(bytes, static_cast<unsigned long>(n));
-          },
+          [this](const uint8_t* bytes, size_t n) { SendKeyBytes(bytes, n); },
           [this] { return link_.key_hold; },
           [this](const std::string& text) { view_.SetText(ciLabel1, text); },
       }) {
@@ -36,8 +54,11 @@ TConsoleForm::TConsoleForm(TFormView& view)
 }
 
 TConsoleForm::~TConsoleForm() {
-    // FormDestroy: the port component closes the port.
+    // FormDestroy: the port component closes the port; the logs write out what they hold.
     comm_.reset();
+    link_.SetTap(nullptr);
+    text_log_.Stop(screen_);
+    line_trace_.Stop();
 }
 
 void TConsoleForm::FormCreate() {
@@ -73,6 +94,10 @@ void TConsoleForm::FormCreate() {
     view_.SetWindowCaption(kWindowCaption);
     status_text_ = kPanelControls[ciLabel2].caption;
     view_.StartTimer(100);
+
+    std::vector<std::string> complaints;
+    paste_pacing_ = ReadPastePacing(Getenv, &complaints);
+    for (const std::string& line : complaints) screen_.MsgOut("%s", line.c_str());
 }
 
 void TConsoleForm::ShowStatus(const char* text) {
@@ -154,6 +179,7 @@ void TConsoleForm::OpenComClick() {
     }
     SetConnectedState(true);
     view_.FocusWindow();
+    line_trace_.Note("connected: " + PortLine());
 
     ++main_cycle_depth_;
     Maincycle(screen_, link_, *floppy_);
@@ -175,6 +201,9 @@ void TConsoleForm::CloseComClick() {
     floppy_->CloseImage();
     floppy_->FreeTrackBuffer();
     SetConnectedState(false);
+    paste_.Stop();
+    StopTextLog(nullptr);
+    line_trace_.Note("disconnected");
 }
 
 std::string TConsoleForm::PortLine() const {
@@ -184,6 +213,7 @@ std::string TConsoleForm::PortLine() const {
 void TConsoleForm::FormClose() {
     CloseComClick();
     connect_pending_ = false;
+    StopLineTrace(nullptr);
 }
 
 void TConsoleForm::EnableFloppyClick() {
@@ -216,7 +246,11 @@ void TConsoleForm::AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_
 }
 
 void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
-    if (button == mbRight && OnConsole(x, y)) ConsoleContextMenu(x, y);
+    if (!OnConsole(x, y)) return;
+    if (button == mbRight) ConsoleContextMenu(x, y);
+    // X11's convention: the middle button pastes the PRIMARY selection (none elsewhere).
+    if (button == mbMiddle && connected_ && !paste_.Active())
+        PasteText(view_.ClipboardText(cbPrimary));
 }
 
 void TConsoleForm::MouseMove(int, int) {}
@@ -231,17 +265,108 @@ bool TConsoleForm::OnConsole(int x, int y) const {
 }
 
 void TConsoleForm::ConsoleContextMenu(int x, int y) {
-    const std::vector<TMenuEntry> entries = {
-        {ccCopy, "Copy", true},
-    };
-    RunConsoleCommand(view_.PopupMenu(entries, x, y));
+    TConsoleMenuState state;
+    state.connected = connected_;
+    state.pasting = paste_.Active();
+    state.text_log = text_log_.Running();
+    state.line_trace = line_trace_.Running();
+    RunConsoleCommand(view_.PopupMenu(ConsoleMenuEntries(state), x, y));
 }
 
 void TConsoleForm::RunConsoleCommand(int command) {
     switch (command) {
     case ccCopy: view_.SetClipboardText(cbClipboard, ScreenText(screen_)); break;
+    case ccPaste: PasteText(view_.ClipboardText(cbClipboard)); break;
+    case ccStartTextLog: StartTextLog(); break;
+    case ccStopTextLog: StopTextLog(nullptr); break;
+    case ccStartLineTrace: StartLineTrace(); break;
+    case ccStopLineTrace: StopLineTrace(nullptr); break;
+    case ccStopPaste: paste_.Stop(); break;
     default: break; // dismissed
     }
+}
+
+void TConsoleForm::SendKeyBytes(const uint8_t* bytes, size_t count) {
+    link_.Write(bytes, static_cast<unsigned long>(count));
+}
+
+void TConsoleForm::PasteText(const std::string& utf8) {
+    if (!connected_ || paste_.Active() || utf8.empty()) return;
+    TTypedText typed = TypeText(utf8, kPasteLimit);
+    if (typed.too_long) {
+        view_.MessageBox("The text is too long to paste: a paste is limited to 64 KiB (" +
+                         std::to_string(kPasteLimit) + " characters).");
+        return;
+    }
+    if (typed.skipped > 0)
+        screen_.MsgOut("Paste: %d character%s left out: no key types %s.", typed.skipped,
+                       typed.skipped == 1 ? "" : "s", typed.skipped == 1 ? "it" : "them");
+    if (typed.bytes.empty()) return;
+    paste_.Start(std::move(typed.bytes), paste_pacing_, std::chrono::steady_clock::now());
+    PasteTimer(); // the first keystroke goes at once
+}
+
+void TConsoleForm::PasteTimer() {
+    const TPasteQueue::TStep step =
+        paste_.Step(std::chrono::steady_clock::now(), link_.key_hold);
+    for (const char key : step.keys) {
+        const uint8_t byte = static_cast<uint8_t>(key);
+        SendKeyBytes(&byte, 1);
+    }
+    if (step.next_ms >= 0) view_.StartPasteTimer(step.next_ms);
+}
+
+void TConsoleForm::StartTextLog() {
+    const std::string path = view_.SaveFileDialog(kTextLogDialog);
+    if (path.empty()) return;
+    if (!text_log_.Start(path))
+        screen_.MsgOut("Text log not started: cannot write %s: %s", path.c_str(),
+                       text_log_.Error().c_str());
+}
+
+// Ends the text log with the screen; `why` (or a failed last write) is told on the console.
+void TConsoleForm::StopTextLog(const char* why) {
+    if (!text_log_.Running() && !text_log_.Failed()) return;
+    const std::string path = text_log_.Path();
+    const bool written = text_log_.Stop(screen_);
+    if (!written || text_log_.Failed())
+        screen_.MsgOut("Text log stopped: cannot write %s: %s", path.c_str(),
+                       text_log_.Error().c_str());
+    else if (why != nullptr)
+        screen_.MsgOut("Text log stopped: %s %s", path.c_str(), why);
+}
+
+void TConsoleForm::StartLineTrace() {
+    const std::string path = view_.SaveFileDialog(kLineTraceDialog);
+    if (path.empty()) return;
+    if (!line_trace_.Start(path, LocalTimestamp(std::time(nullptr)))) {
+        screen_.MsgOut("Line trace not started: cannot write %s: %s", path.c_str(),
+                       line_trace_.Error().c_str());
+        return;
+    }
+    if (connected_) line_trace_.Note("connected: " + PortLine());
+    link_.SetTap(&line_trace_);
+}
+
+void TConsoleForm::StopLineTrace(const char* why) {
+    link_.SetTap(nullptr);
+    if (!line_trace_.Running() && !line_trace_.Failed() && !line_trace_.LimitReached()) return;
+    const std::string path = line_trace_.Path();
+    const bool written = line_trace_.Stop();
+    if (!written || line_trace_.Failed())
+        screen_.MsgOut("Line trace stopped: cannot write %s: %s", path.c_str(),
+                       line_trace_.Error().c_str());
+    else if (why != nullptr)
+        screen_.MsgOut("Line trace stopped: %s %s", path.c_str(), why);
+}
+
+void TConsoleForm::ServiceLogs(bool write_out) {
+    if (text_log_.Failed() || (write_out && text_log_.Running() && !text_log_.Flush()))
+        StopTextLog(nullptr);
+    if (line_trace_.LimitReached())
+        StopLineTrace("reached 256 MiB.");
+    else if (line_trace_.Failed() || (write_out && line_trace_.Running() && !line_trace_.Flush()))
+        StopLineTrace(nullptr);
 }
 
 void TConsoleForm::Timer1Timer() {
@@ -252,6 +377,7 @@ void TConsoleForm::Timer1Timer() {
         ShowStatus(std::to_string(link_.ReceivedCount()).c_str());
         view_.SetVisible(ciButtonDel, keyboard_.RebootButtonWanted());
     }
+    ServiceLogs(tick_divider_ == 0);
 }
 
 void TConsoleForm::CommRxChar(TObject*, uint32_t Count) { link_.CommRxChar(Count); }

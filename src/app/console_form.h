@@ -14,20 +14,43 @@
 #include "comm_port.h"
 #include "form_view.h"
 #include "keyboard.h"
+#include "line_trace.h"
 #include "link.h"
+#include "paste_queue.h"
 #include "screen.h"
+#include "text_log.h"
 
 #include <array>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TFloppyService;
 
 // The commands of the console area's context menu.
 enum TConsoleCommand : int {
-    ccCopy, // the whole screen as text
+    ccCopy,           // the whole screen as text
+    ccPaste,          // the clipboard's text as keystrokes
+    ccStartTextLog,   // asks for a file, then logs the rows that leave the screen
+    ccStopTextLog,
+    ccStartLineTrace, // asks for a file, then traces every byte on the line
+    ccStopLineTrace,
+    ccStopPaste,
 };
+
+// What the console's context menu offers depends on this, and on nothing else.
+struct TConsoleMenuState {
+    bool connected = false;
+    bool pasting = false;
+    bool text_log = false;   // a text log runs
+    bool line_trace = false; // a line trace runs
+};
+
+// The entries of the console's context menu, in their order, with which are enabled: Paste
+// while connected and no paste runs, Stop paste while one runs; the logs can be started and
+// stopped at any time (a text log ends at Disconnect, a line trace runs on until stopped).
+std::vector<TMenuEntry> ConsoleMenuEntries(const TConsoleMenuState& state);
 
 extern const char* const kWindowCaption; // "Quorvik V1.00 for Windows"
 extern const char* const kMessageCaption; // "ConsoleW", the caption of every message box
@@ -58,6 +81,12 @@ class TConsoleForm final : public TConsoleHost {
     void ScreenRefresh();
     // The view's one-shot refresh timer (see TFormView::StartRefreshTimer).
     void RefreshTimer();
+    // The view's one-shot paste timer: the next keystrokes of a running paste.
+    void PasteTimer();
+    // Types `utf8` into the target as keystrokes, paced (paste_queue.h), while connected and
+    // no other paste runs. A text of more than 64 KiB of keystrokes is refused with a message
+    // box; characters no key types are left out, and one console line says how many.
+    void PasteText(const std::string& utf8);
     // The application's key hook: every key message of the main window, before the window
     // system translates or dispatches it.
     void AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key);
@@ -88,6 +117,11 @@ class TConsoleForm final : public TConsoleHost {
     int MainCycleDepth() const { return main_cycle_depth_; }
     const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
     const std::string& StatusText() const { return status_text_; }
+    const TPasteQueue& Paste() const { return paste_; }
+    const TPastePacing& PastePacing() const { return paste_pacing_; }
+    // The text log; the history hands it each row that leaves the screen (TTextLog::Row).
+    TTextLog& TextLog() { return text_log_; }
+    const TLineTrace& LineTrace() const { return line_trace_; }
     bool StretchMode() const { return stretch_mode_; }
     int CellWidth() const { return cell_width_; }
     int CellHeight() const { return cell_height_; }
@@ -106,6 +140,15 @@ class TConsoleForm final : public TConsoleHost {
     bool OnConsole(int x, int y) const;
     void ConsoleContextMenu(int x, int y);
     void RunConsoleCommand(int command);
+    // Every keystroke for the target, typed or pasted, goes out here.
+    void SendKeyBytes(const uint8_t* bytes, size_t count);
+    void StartTextLog();
+    void StopTextLog(const char* why);
+    void StartLineTrace();
+    void StopLineTrace(const char* why);
+    // The logs' share of the timer: a failure or a full trace is reported at the next tick,
+    // and what they hold is written out once a second.
+    void ServiceLogs(bool write_out);
     void RefreshSoon();
     void DrawChanges();
     std::string PortLine() const; // "COM1 is /dev/ttyUSB0."
@@ -117,6 +160,10 @@ class TConsoleForm final : public TConsoleHost {
     TLink link_;
     std::unique_ptr<TFloppyService> floppy_;
     TKeyboard keyboard_;
+    TPasteQueue paste_;
+    TPastePacing paste_pacing_;
+    TTextLog text_log_;
+    TLineTrace line_trace_;
 
     std::array<TCell, kScreenCells> drawn_{};
     int cell_width_ = 0;

@@ -116,3 +116,35 @@ TEST_F(ConsoleFormTest, TheFloppyBoxNamesTheChosenImageAndAttachesItAtConnect) {
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
     std::remove(path.c_str());
 }
+
+TEST_F(ConsoleFormTest, LogsOnAFullDiskStopWithOneConsoleLineEachAndTheConnectionGoesOn) {
+    TPtyTarget target;
+    view.save_answer = "/dev/full";
+    auto choose = [this](const char* caption) {
+        view.menu_answer = [caption](const auto& e) { return TFakeView::Command(e, caption); };
+        form.MouseDown(mbRight, 10, kPanelHeight + 10);
+    };
+    view.Do("start both", [&] {
+        choose("Start text log\u2026");
+        choose("Start line trace\u2026");
+        ASSERT_TRUE(form.TextLog().Running());
+        ASSERT_TRUE(form.LineTrace().Running());
+        form.TextLog().Row(&form.Screen().Cell(0, 0), kScreenColumns);
+        Ticks(10); // the once-a-second write
+    });
+    view.Then("both stopped", [&] { return !form.TextLog().Running() && !form.LineTrace().Running(); },
+              [&] {
+                  Ticks(20); // told once, not at every tick
+                  target.Send("\x1bS");
+              });
+    view.Then("the connection goes on", [&] { return target.Received() == "\xAA"; },
+              [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    int lines = 0;
+    for (int row = 0; row < kScreenRows; ++row) {
+        const std::string text = form.Screen().RowText(row);
+        if (text.find("stopped: cannot write /dev/full: No space left on device") != std::string::npos)
+            ++lines;
+    }
+    EXPECT_EQ(lines, 2);
+}
