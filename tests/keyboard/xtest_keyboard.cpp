@@ -29,6 +29,17 @@ void TXTestKeyboard::Release(unsigned keycode) {
     XSync(display_, False);
 }
 
+void TXTestKeyboard::MoveTo(int x, int y) {
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    XSync(display_, False);
+}
+
+void TXTestKeyboard::Click(unsigned button) {
+    XTestFakeButtonEvent(display_, button, True, CurrentTime);
+    XTestFakeButtonEvent(display_, button, False, CurrentTime);
+    XSync(display_, False);
+}
+
 void TXTestKeyboard::SetCapsLock(bool on) {
     XkbLockModifiers(display_, XkbUseCoreKbd, LockMask, on ? LockMask : 0);
     XSync(display_, False);

@@ -1,6 +1,7 @@
 #include "fakes.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 
@@ -64,4 +65,20 @@ TCoreRig::TCoreRig() {
 void TCoreRig::Deliver(const std::vector<uint8_t>& bytes) {
     port.incoming.insert(port.incoming.end(), bytes.begin(), bytes.end());
     if (!port.incoming.empty()) link.CommRxChar(static_cast<uint32_t>(port.incoming.size()));
+}
+
+std::string KeysReported(const std::string& output) {
+    std::string keys;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("key ", 0) != 0) continue;
+        std::istringstream tokens(line.substr(4));
+        auto hex = [](const std::string& t) {
+            return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
+                   std::isxdigit(static_cast<unsigned char>(t[1]));
+        };
+        for (std::string t; tokens >> t && hex(t);)
+            keys += static_cast<char>(std::stoi(t, nullptr, 16));
+    }
+    return keys;
 }
