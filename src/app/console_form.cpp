@@ -192,6 +192,7 @@ void TConsoleForm::OpenComClick() {
 }
 
 void TConsoleForm::CloseComClick() {
+    const bool was_connected = connected_;
     link_.stop_request = true;
     try {
         comm_->Close();
@@ -203,7 +204,7 @@ void TConsoleForm::CloseComClick() {
     SetConnectedState(false);
     paste_.Stop();
     StopTextLog(nullptr);
-    line_trace_.Note("disconnected");
+    if (was_connected) line_trace_.Note("disconnected");
 }
 
 std::string TConsoleForm::PortLine() const {

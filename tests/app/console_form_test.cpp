@@ -399,8 +399,10 @@ TEST_F(ConsoleFormTest, ALineTraceShowsBothDirectionsAndRunsOnAcrossDisconnect) 
     ASSERT_TRUE(form.LineTrace().Running());
     TPtyTarget target;
     view.Do("status query", [&] { target.Send("\x1bS"); });
-    view.Then("answered", [&] { return target.Received() == "\xAA"; },
-              [&] { form.CloseComClick(); });
+    view.Then("answered", [&] { return target.Received() == "\xAA"; }, [&] {
+        form.CloseComClick();
+        form.CloseComClick(); // a second Disconnect before the main cycle has returned
+    });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_TRUE(form.LineTrace().Running());
     view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Stop line trace"); };
@@ -415,4 +417,5 @@ TEST_F(ConsoleFormTest, ALineTraceShowsBothDirectionsAndRunsOnAcrossDisconnect) 
         ASSERT_NE(found, std::string::npos) << part << " after " << at << " in:\n" << trace;
         at = found;
     }
+    EXPECT_EQ(trace.find(" disconnected\n"), trace.rfind(" disconnected\n")) << trace;
 }
