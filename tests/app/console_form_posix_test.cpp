@@ -120,15 +120,10 @@ TEST_F(ConsoleFormTest, TheFloppyBoxNamesTheChosenImageAndAttachesItAtConnect) {
 TEST_F(ConsoleFormTest, LogsOnAFullDiskStopWithOneConsoleLineEachAndTheConnectionGoesOn) {
     TPtyTarget target;
     view.save_answer = "/dev/full";
-    auto choose = [this](const char* caption) {
-        view.menu_answer = [caption](const auto& e) { return TFakeView::Command(e, caption); };
-        form.MouseDown(mbRight, 10, kPanelHeight + 10);
-    };
     view.Do("start both", [&] {
-        choose("Start text log\u2026");
-        choose("Start line trace\u2026");
-        ASSERT_TRUE(form.TextLog().Running());
-        ASSERT_TRUE(form.LineTrace().Running());
+        Choose("Start text log\u2026");
+        Choose("Start line trace\u2026");
+        ASSERT_TRUE(form.TextLog().Running() && form.LineTrace().Running());
         form.TextLog().Row(&form.Screen().Cell(0, 0), kScreenColumns);
         Ticks(10); // the once-a-second write
     });
@@ -141,10 +136,8 @@ TEST_F(ConsoleFormTest, LogsOnAFullDiskStopWithOneConsoleLineEachAndTheConnectio
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     int lines = 0;
-    for (int row = 0; row < kScreenRows; ++row) {
-        const std::string text = form.Screen().RowText(row);
-        if (text.find("stopped: cannot write /dev/full: No space left on device") != std::string::npos)
-            ++lines;
-    }
+    for (int row = 0; row < kScreenRows; ++row)
+        lines += form.Screen().RowText(row).find(
+                     "stopped: cannot write /dev/full: No space left on device") != std::string::npos;
     EXPECT_EQ(lines, 2);
 }

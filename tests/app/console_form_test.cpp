@@ -1,7 +1,10 @@
 // The main window's logic without any window system: a recording view stands in for the
 // window, a pseudo-terminal for the serial device (under wine, the pty peer's, as COM1).
 #include "fake_view.h"
+#include "fakes.h"
 #include "screen_text.h"
+
+#include <algorithm>
 
 TEST_F(ConsoleFormTest, CreationBuildsTheIdlePanelAtTheNaturalSize) {
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
@@ -205,217 +208,114 @@ TEST_F(ConsoleFormTest, ARightClickOnTheConsoleOffersCopyWhichPutsTheScreenOnThe
 
 namespace {
 
-// The first row of the console that contains `text`, -1 when none does.
-int RowWith(TScreen& screen, const std::string& text) {
+int RowWith(TScreen& screen, const std::string& text) { // -1: no row shows it
     for (int row = 0; row < kScreenRows; ++row)
         if (screen.RowText(row).find(text) != std::string::npos) return row;
     return -1;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::string text;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
-std::string TempFile(const std::string& name) {
-    static const std::string run =
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    return testing::TempDir() + "/form-" + run + "-" + name;
-}
-
-void SetEnv(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value); // "" removes it
-#else
-    if (*value) setenv(name, value, 1);
-    else unsetenv(name);
-#endif
-}
-
-std::vector<std::string> Captions(const std::vector<TMenuEntry>& entries, bool enabled) {
-    std::vector<std::string> out;
-    for (const TMenuEntry& e : entries)
-        if (!e.caption.empty() && e.enabled == enabled) out.push_back(e.caption);
-    return out;
-}
-
 } // namespace
 
-TEST(ConsoleMenu, PasteWhileConnectedStopPasteWhilePastingAndTheLogsAlways) {
-    using V = std::vector<std::string>;
-    const std::string ellipsis = "\u2026";
-    auto idle = ConsoleMenuEntries({});
-    EXPECT_EQ(Captions(idle, true), (V{"Copy", "Start text log" + ellipsis,
-                                       "Start line trace" + ellipsis}));
-    EXPECT_EQ(Captions(idle, false), (V{"Paste", "Stop paste"}));
-    auto connected = ConsoleMenuEntries({true, false, false, false});
-    EXPECT_EQ(Captions(connected, false), (V{"Stop paste"}));
-    auto pasting = ConsoleMenuEntries({true, true, true, true});
-    EXPECT_EQ(Captions(pasting, true), (V{"Copy", "Stop text log", "Stop line trace", "Stop paste"}));
-    EXPECT_EQ(Captions(pasting, false), (V{"Paste"}));
-    // Commands are told apart by number, and Start and Stop are different commands.
-    EXPECT_EQ(TFakeView::Command(idle, "Paste"), ccPaste);
-    EXPECT_EQ(TFakeView::Command(pasting, "Stop text log"), ccStopTextLog);
+TEST(ConsoleMenu, PasteWhileConnectedStopPasteWhilePastingAndTheLogsAtAnyTime) {
+    auto enabled = [](const TConsoleMenuState& state) {
+        std::string out;
+        for (const TMenuEntry& e : ConsoleMenuEntries(state))
+            out += e.caption.empty() ? "| " : e.caption + (e.enabled ? "; " : " (off); ");
+        return out;
+    };
+    EXPECT_EQ(enabled({}), "Copy; Paste (off); | Start text log\u2026; Start line trace\u2026; | "
+                           "Stop paste (off); ");
+    EXPECT_EQ(enabled({true, false, false, false}),
+              "Copy; Paste; | Start text log\u2026; Start line trace\u2026; | Stop paste (off); ");
+    EXPECT_EQ(enabled({true, true, true, true}),
+              "Copy; Paste (off); | Stop text log; Stop line trace; | Stop paste; ");
 }
 
 TEST_F(ConsoleFormTest, PasteTypesTheClipboardIntoTheTargetInOrderAndPaced) {
     TPtyTarget target;
     view.clipboard[cbClipboard] = "dir\r\n\u00E9 \u263A\tx";
-    view.menu_answer = [](const std::vector<TMenuEntry>& e) { return TFakeView::Command(e, "Paste"); };
-    view.Do("paste", [&] { form.MouseDown(mbRight, 10, kPanelHeight + 10); });
+    view.Do("paste", [&] { Choose("Paste"); });
     view.Then("all typed", [&] { return target.Received().size() >= 8; },
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_EQ(target.Received(), "dir\r\x82 \tx");
     EXPECT_GE(RowWith(form.Screen(), "Paste: 1 character left out: no key types it."), 0);
-    // After the line end the target is given the line gap; no step waits longer.
-    ASSERT_GE(view.paste_requests.size(), 4u);
-    EXPECT_EQ(view.paste_requests[3], 50);
-    for (int ms : view.paste_requests) EXPECT_LE(ms, 50);
-}
-
-TEST_F(ConsoleFormTest, APasteWaitsOutTheKeyHoldAndDropsNothing) {
-    TPtyTarget target;
-    size_t polls_before = 0;
-    view.Do("hold the keys", [&] { target.Send("\x1bS"); });
-    view.Then("held", [&] { return form.Link().key_hold; }, [&] {
-        view.clipboard[cbPrimary] = "abc";
-        form.MouseDown(mbMiddle, 10, kPanelHeight + 10);
-        polls_before = view.paste_requests.size();
-    });
-    // Twenty looks at the hold, and nothing typed meanwhile.
-    view.Then("waiting", [&] { return view.paste_requests.size() >= polls_before + 20; }, [&] {
-        EXPECT_EQ(target.Received(), "\xAA");
-        target.Send("\x1bQ");
-    });
-    view.Then("typed after the release", [&] { return target.Received().size() >= 4; },
-              [&] { form.CloseComClick(); });
-    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
-    EXPECT_EQ(target.Received(), "\xAA" "abc");
+    // The target gets the line gap once, after the line end; no other step waits as long.
+    const auto& waits = view.paste_requests;
+    EXPECT_EQ(std::count(waits.begin(), waits.end(), 50), 1);
+    EXPECT_EQ(std::count_if(waits.begin(), waits.end(), [](int ms) { return ms > 5; }), 1);
 }
 
 TEST_F(ConsoleFormTest, StopPasteAndDisconnectEndAPasteAtOnce) {
     TPtyTarget target;
     view.clipboard[cbClipboard] = std::string(200, 'k');
     size_t typed = 0;
-    view.Do("paste", [&] {
-        view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Paste"); };
-        form.MouseDown(mbRight, 10, kPanelHeight + 10);
-    });
-    view.Then("a few keys typed", [&] { return target.Received().size() >= 3; }, [&] {
-        view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Stop paste"); };
-        form.MouseDown(mbRight, 10, kPanelHeight + 10);
-        EXPECT_FALSE(form.Paste().Active());
-    });
-    // Once the pending timer has fired, nothing more can go out: the status answer comes last.
+    view.Do("paste", [&] { Choose("Paste"); });
+    view.Then("a few keys typed", [&] { return target.Received().size() >= 3; },
+              [&] { Choose("Stop paste"); });
+    // Once the pending timer has run, nothing more can go out: the status answer comes last.
     view.Then("the timer has run", [&] { return !view.PasteTimerPending(); }, [&] {
         typed = target.Received().size();
         target.Send("\x1bS");
     });
     view.Then("answered", [&] { return target.Received().size() > typed; }, [&] {
-        view.clipboard[cbClipboard] = "zzzz";
-        view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Paste"); };
-        form.MouseDown(mbRight, 10, kPanelHeight + 10); // held back by the key hold
+        Choose("Paste"); // held back by the key hold now
         form.CloseComClick();
     });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_LT(typed, 200u);
     EXPECT_EQ(target.Received(), std::string(typed, 'k') + "\xAA");
     EXPECT_FALSE(form.Paste().Active()); // Disconnect ended the held paste
-    // The menu offered Stop paste only while one ran.
-    EXPECT_FALSE(view.menus[0][6].enabled);
-    EXPECT_TRUE(view.menus[1][6].enabled);
 }
 
-TEST_F(ConsoleFormTest, PastingIsForAConnectionAndATextTooLongIsRefusedWithABox) {
+TEST_F(ConsoleFormTest, APasteNeedsAConnectionTheConsoleAreaAndAtMost64KiB) {
     view.clipboard[cbPrimary] = "x";
     form.MouseDown(mbMiddle, 10, kPanelHeight + 10); // idle: nothing to type into
-    EXPECT_FALSE(form.Paste().Active());
-
     TPtyTarget target;
-    view.Do("too long", [&] {
+    view.Do("paste", [&] {
+        form.MouseDown(mbMiddle, 10, 20); // on the panel
         form.PasteText(std::string(kPasteLimit + 1, 'a'));
         EXPECT_FALSE(form.Paste().Active());
-        form.MouseDown(mbMiddle, 10, 20); // on the panel: no paste
         form.PasteText(std::string(kPasteLimit, 'a')); // the limit itself is taken
         EXPECT_TRUE(form.Paste().Active());
         form.CloseComClick();
     });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     ASSERT_EQ(view.boxes.size(), 1u);
-    EXPECT_NE(view.boxes[0].find("64 KiB"), std::string::npos) << view.boxes[0];
+    EXPECT_NE(view.boxes[0].find("limited to 64 KiB"), std::string::npos) << view.boxes[0];
 }
 
-TEST_F(ConsoleFormTest, ABadPaceInTheEnvironmentIsToldOnTheConsoleAndTheDefaultKept) {
-    SetEnv("QUORVIK_PASTE_LINE_MS", "fast");
-    TFakeView other;
-    TConsoleForm f(other);
-    SetEnv("QUORVIK_PASTE_LINE_MS", "");
-    EXPECT_EQ(f.PastePacing().line_ms, 50);
-    EXPECT_EQ(f.Screen().RowText(0).substr(0, 27), "QUORVIK_PASTE_LINE_MS=fast ");
-    EXPECT_EQ(RowWith(form.Screen(), "QUORVIK"), -1); // the fixture's form had nothing to say
-}
-
-TEST_F(ConsoleFormTest, ATextLogFromTheMenuTakesRowsAndEndsWithTheScreenAtDisconnect) {
-    const std::string path = TempFile("session.log");
-    view.save_answer = path;
-    view.menu_answer = [](const auto& e) {
-        return TFakeView::Command(e, "Start text log\u2026");
-    };
-    form.MouseDown(mbRight, 10, kPanelHeight + 10);
-    ASSERT_TRUE(form.TextLog().Running());
-    EXPECT_EQ(view.dialog_title, "Start text log");
+TEST_F(ConsoleFormTest, LogsFromTheMenuTheTextLogEndsAtDisconnectTheTraceRunsOn) {
+    const std::string dir = TempPath("");
+    view.save_answer = dir + "session.log";
+    Choose("Start text log\u2026");
+    view.save_answer = dir + "line.trace";
+    Choose("Start line trace\u2026");
     TPtyTarget target;
     view.Do("text", [&] {
         form.Screen().StrOut(0x07, 0, 5, "left the screen");
         form.TextLog().Row(&form.Screen().Cell(5, 0), kScreenColumns); // as the history would
-        target.Send("\x1b[10;1Hlast words");
+        target.Send("\x1bS");
     });
-    view.Then("shown", [&] { return RowWith(form.Screen(), "last words") >= 0; },
-              [&] { form.CloseComClick(); });
-    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
-    EXPECT_FALSE(form.TextLog().Running());
-    const std::string log = ReadFile(path);
-    const size_t row = log.find(" left the screen" + std::string(kTextLineEnd));
-    const size_t banner = log.find(" Quorvik V1.01 for Windows");
-    const size_t last = log.find(" last words");
-    EXPECT_NE(row, std::string::npos) << log;
-    EXPECT_NE(banner, std::string::npos) << log;
-    EXPECT_NE(last, std::string::npos) << log;
-    EXPECT_LT(row, banner); // the screen comes last
-    EXPECT_EQ(RowWith(form.Screen(), "Text log"), -1); // a plain stop says nothing
-}
-
-TEST_F(ConsoleFormTest, ALineTraceShowsBothDirectionsAndRunsOnAcrossDisconnect) {
-    const std::string path = TempFile("line.trace");
-    view.save_answer = path;
-    view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Start line trace\u2026"); };
-    form.MouseDown(mbRight, 10, kPanelHeight + 10);
-    ASSERT_TRUE(form.LineTrace().Running());
-    TPtyTarget target;
-    view.Do("status query", [&] { target.Send("\x1bS"); });
     view.Then("answered", [&] { return target.Received() == "\xAA"; }, [&] {
         form.CloseComClick();
         form.CloseComClick(); // a second Disconnect before the main cycle has returned
     });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_FALSE(form.TextLog().Running());
     EXPECT_TRUE(form.LineTrace().Running());
-    view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Stop line trace"); };
-    form.MouseDown(mbRight, 10, kPanelHeight + 10);
-    EXPECT_FALSE(form.LineTrace().Running());
-    const std::string trace = ReadFile(path);
+    Choose("Stop line trace");
+    EXPECT_EQ(RowWith(form.Screen(), "stopped"), -1); // a plain stop says nothing
+    const std::string log = ReadFileText(dir + "session.log");
+    const size_t row = log.find(" left the screen" + std::string(kTextLineEnd));
+    EXPECT_NE(row, std::string::npos) << log;
+    EXPECT_LT(row, log.find(" Quorvik V1.01 for Windows")) << log; // then the screen
+    const std::string trace = ReadFileText(dir + "line.trace");
     size_t at = 0;
-    for (const char* part : {"# Quorvik line trace, started ", " connected: COM1 is ",
-                             " in  1B 53  |.S|\n", " out AA  |.|\n", " disconnected\n",
-                             " trace stopped\n"}) {
-        const size_t found = trace.find(part, at);
-        ASSERT_NE(found, std::string::npos) << part << " after " << at << " in:\n" << trace;
-        at = found;
+    for (const char* part : {" connected: COM1 is ", " in  1B 53  |.S|\n", " out AA  |.|\n",
+                             " disconnected\n", " trace stopped\n"}) {
+        at = trace.find(part, at);
+        ASSERT_NE(at, std::string::npos) << part << " missing in order in:\n" << trace;
     }
     EXPECT_EQ(trace.find(" disconnected\n"), trace.rfind(" disconnected\n")) << trace;
 }

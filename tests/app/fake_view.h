@@ -223,6 +223,12 @@ class ConsoleFormTest : public testing::Test {
         EXPECT_EQ(RunConnected(), std::vector<std::string>{});
         return target.Received();
     }
+    // Right-clicks the console and chooses the entry with this caption.
+    void Choose(const std::string& caption) {
+        view.menu_answer = [caption](const auto& e) { return TFakeView::Command(e, caption); };
+        form.MouseDown(mbRight, 10, kPanelHeight + 10);
+    }
+
     TFakeView view;
     TConsoleForm form{view};
 };

@@ -1,8 +1,13 @@
 #include "fakes.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
@@ -81,4 +86,16 @@ std::string KeysReported(const std::string& output) {
             keys += static_cast<char>(std::stoi(t, nullptr, 16));
     }
     return keys;
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string TempPath(const std::string& name) {
+    // Test programs, and builds, run side by side.
+    static const std::string run =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    return testing::TempDir() + "/quorvik-" + run + "-" + name;
 }
