@@ -33,8 +33,8 @@ class TLogFile {
     const std::string& Error() const { return error_; }
 
   private:
-    int fd_ = -1;            // POSIX
-    void* handle_ = nullptr; // Windows: the file's HANDLE
+    [[maybe_unused]] int fd_ = -1;            // POSIX
+    [[maybe_unused]] void* handle_ = nullptr; // Windows: the file's HANDLE
     std::string path_;
     std::string error_;
 };

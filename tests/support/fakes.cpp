@@ -1,11 +1,10 @@
 #include "fakes.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -97,5 +96,5 @@ std::string TempPath(const std::string& name) {
     // Test programs, and builds, run side by side.
     static const std::string run =
         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    return testing::TempDir() + "/quorvik-" + run + "-" + name;
+    return (std::filesystem::temp_directory_path() / ("quorvik-" + run + "-" + name)).string();
 }
