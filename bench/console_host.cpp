@@ -4,10 +4,15 @@
 // while connected and its peak resident memory.
 //
 //   quorvik-bench-host [--image PATH] [--idle SECONDS] [--limit SECONDS]
+//                      [--text-log PATH] [--line-trace PATH] [--paste FILE]
 //
 // With --idle it stays connected that long with nothing expected and then disconnects; else it
-// stays connected until the far end hangs up (or --limit passes). QUORVIK_BENCH_T0, if set,
-// is the CLOCK_MONOTONIC time in nanoseconds at which the caller started the process.
+// stays connected until the far end hangs up (or --limit passes). --text-log and --line-trace
+// run the text log and the line trace into PATH while connected. --paste pastes the file's text
+// once the target has released the keys after connecting, and disconnects a second after the
+// paste has ended; the line then also names the paste's length and duration and the pacing.
+// QUORVIK_BENCH_T0, if set, is the CLOCK_MONOTONIC time in nanoseconds at which the caller
+// started the process.
 #include "condos.h"
 
 #include <QApplication>
@@ -19,6 +24,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 
@@ -49,17 +56,28 @@ class TFirstPaint : public QObject {
 
 int main(int argc, char** argv) {
     const double t_main = MonotonicSeconds();
-    std::string image;
+    std::string image, text_log, line_trace, paste_file;
     double idle = 0, limit = 120;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--image" && i + 1 < argc) image = argv[++i];
         else if (a == "--idle" && i + 1 < argc) idle = std::atof(argv[++i]);
         else if (a == "--limit" && i + 1 < argc) limit = std::atof(argv[++i]);
+        else if (a == "--text-log" && i + 1 < argc) text_log = argv[++i];
+        else if (a == "--line-trace" && i + 1 < argc) line_trace = argv[++i];
+        else if (a == "--paste" && i + 1 < argc) paste_file = argv[++i];
         else {
-            std::fprintf(stderr, "usage: quorvik-bench-host [--image PATH] [--idle S] [--limit S]\n");
+            std::fprintf(stderr, "usage: quorvik-bench-host [--image PATH] [--idle S] [--limit S] "
+                                 "[--text-log PATH] [--line-trace PATH] [--paste FILE]\n");
             return 2;
         }
+    }
+    std::string paste_text;
+    if (!paste_file.empty()) {
+        std::ifstream in(paste_file, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        paste_text = s.str();
     }
     const char* t0_env = std::getenv("QUORVIK_BENCH_T0");
     const double t0 = t0_env ? std::atof(t0_env) * 1e-9 : t_main;
@@ -82,8 +100,23 @@ int main(int argc, char** argv) {
         if (errors & kCeMode) hung_up = true;
     };
     window.show();
+    // The logs run from Connect on, as when the user starts them from the menu before.
+    std::string menu_answer;
+    window.popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries)
+            if (e.caption == menu_answer) return e.command;
+        return -1;
+    };
+    auto choose = [&](const std::string& caption, const std::string& path) {
+        menu_answer = caption;
+        window.save_dialog_hook = [path] { return QString::fromStdString(path); };
+        window.Form().MouseDown(mbRight, 10, window.Panel->height() + 10);
+    };
+    if (!text_log.empty()) choose("Start text log\u2026", text_log);
+    if (!line_trace.empty()) choose("Start line trace\u2026", line_trace);
 
     double cpu_start = 0, t_start = 0, cpu_end = 0, t_end = 0;
+    double paste_start = 0, paste_end = 0;
     QTimer::singleShot(0, &window, [&] {
         cpu_start = ProcessCpuSeconds();
         t_start = MonotonicSeconds();
@@ -95,7 +128,20 @@ int main(int argc, char** argv) {
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (!window.MainCycleRunning()) return;
-        const double connected = MonotonicSeconds() - t_start;
+        const double now = MonotonicSeconds();
+        const double connected = now - t_start;
+        if (!paste_text.empty()) {
+            // The target holds the keys until it is ready, then releases them (ESC Q).
+            if (paste_start == 0 && window.Link().ReceivedCount() > 0 && !window.Link().key_hold &&
+                connected > 0.5) {
+                paste_start = now;
+                window.Form().PasteText(paste_text);
+            } else if (paste_start > 0 && paste_end == 0 && !window.Form().Paste().Active()) {
+                paste_end = now;
+            } else if (paste_end > 0 && now - paste_end >= 1.0) {
+                window.CloseComClick();
+            }
+        }
         if ((idle > 0 && connected >= idle) || (idle == 0 && hung_up) || connected >= limit)
             window.CloseComClick();
     });
@@ -110,5 +156,11 @@ int main(int argc, char** argv) {
                 first_paint.at > 0 ? (first_paint.at - t0) * 1000 : -1.0, wall,
                 cpu_end - cpu_start, wall > 0 ? 100.0 * (cpu_end - cpu_start) / wall : 0.0,
                 u.ru_maxrss / 1024.0, hung_up ? 1 : 0, window.Link().ReceivedCount());
+    if (!paste_text.empty()) {
+        const TPastePacing& pacing = window.Form().PastePacing();
+        std::printf("paste_bytes=%zu paste_s=%.3f char_ms=%d line_ms=%d\n", paste_text.size(),
+                    paste_end > 0 ? paste_end - paste_start : -1.0, pacing.char_ms,
+                    pacing.line_ms);
+    }
     return 0;
 }

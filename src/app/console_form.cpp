@@ -6,9 +6,11 @@
 #include "port_list.h"
 #include "file_write.h"
 #include "screen_text.h"
+#include "typed_text.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 
 const char* const kWindowCaption = "Quorvik V1.00 for Windows";
@@ -17,6 +19,10 @@ const char* const kMessageCaption = "ConsoleW";
 namespace {
 
 const TFileDialogDesc kOpenDialog{"Floppy Images", "*.img;*.ima", "."};
+const TFileDialogDesc kTextLogDialog{"Start text log", "*.log", "."};
+const TFileDialogDesc kLineTraceDialog{"Start line trace", "*.txt", "."};
+
+const char* Getenv(const char* name) { return std::getenv(name); }
 
 // The file's name without its directory (either separator).
 std::string BaseName(const std::string& path) {
@@ -55,8 +61,11 @@ TConsoleForm::TConsoleForm(TFormView& view)
 }
 
 TConsoleForm::~TConsoleForm() {
-    // FormDestroy: the port component closes the port.
+    // FormDestroy: the port component closes the port; the logs write out what they hold.
     comm_.reset();
+    link_.SetTap(nullptr);
+    text_log_.Stop(screen_);
+    line_trace_.Stop();
 }
 
 void TConsoleForm::FormCreate() {
@@ -85,11 +94,17 @@ void TConsoleForm::FormCreate() {
     Layout();
     screen_.ClearScreen();
     screen_.SetObserver(&history_);
+    // Each row that leaves the screen goes to the text log, when one runs.
+    history_.SetRowHook([this](const TCell* row) { text_log_.Row(row, kScreenColumns); });
 
     view_.SetWindowCaption(kWindowCaption);
     ShowPortHints();
     status_text_ = kPanelControls[ciLabel2].caption;
     view_.StartTimer(100);
+
+    std::vector<std::string> complaints;
+    paste_pacing_ = ReadPastePacing(Getenv, &complaints);
+    for (const std::string& line : complaints) screen_.MsgOut("%s", line.c_str());
 }
 
 void TConsoleForm::ShowStatus(const char* text) {
@@ -171,6 +186,7 @@ void TConsoleForm::OpenComClick() {
     }
     SetConnectedState(true);
     view_.FocusWindow();
+    line_trace_.Note("connected: " + comm_->PortLine());
 
     ++main_cycle_depth_;
     Maincycle(screen_, link_, *floppy_);
@@ -183,6 +199,7 @@ void TConsoleForm::OpenComClick() {
 }
 
 void TConsoleForm::CloseComClick() {
+    const bool was_connected = connected_;
     link_.stop_request = true;
     port_away_ = false;
     link_.port_lost = false;
@@ -194,11 +211,15 @@ void TConsoleForm::CloseComClick() {
     floppy_->CloseImage();
     floppy_->FreeTrackBuffer();
     SetConnectedState(false);
+    paste_.Stop();
+    StopTextLog(nullptr);
+    if (was_connected) line_trace_.Note("disconnected");
 }
 
 void TConsoleForm::FormClose() {
     CloseComClick();
     connect_pending_ = false;
+    StopLineTrace(nullptr);
 }
 
 void TConsoleForm::EnableFloppyClick() {
@@ -250,6 +271,11 @@ void TConsoleForm::MouseDown(TMouseButton button, int x, int y) {
     if (!OnConsole(x, y)) return;
     if (button == mbRight) {
         ConsoleContextMenu(x, y);
+        return;
+    }
+    // X11's convention: the middle button pastes the PRIMARY selection (none elsewhere).
+    if (button == mbMiddle) {
+        if (connected_ && !paste_.Active()) PasteText(view_.ClipboardText(cbPrimary));
         return;
     }
     int row, column;
@@ -366,7 +392,13 @@ bool TConsoleForm::OnConsole(int x, int y) const {
 
 void TConsoleForm::ConsoleContextMenu(int x, int y) {
     selecting_ = false;
-    const TConsoleMenuState state{area_.HasSelection(), area_.HasText()};
+    TConsoleMenuState state;
+    state.has_selection = area_.HasSelection();
+    state.has_text = area_.HasText();
+    state.connected = connected_;
+    state.pasting = paste_.Active();
+    state.text_log = text_log_.Running();
+    state.line_trace = line_trace_.Running();
     RunConsoleCommand(view_.PopupMenu(ConsoleMenuEntries(state), x, y));
 }
 
@@ -390,6 +422,12 @@ void TConsoleForm::RunConsoleCommand(int command) {
     case ccSaveText: SaveScreen(kSaveText, command); break;
     case ccSaveAnsi: SaveScreen(kSaveAnsi, command); break;
     case ccSavePng: SaveScreen(kSavePng, command); break;
+    case ccPaste: PasteText(view_.ClipboardText(cbClipboard)); break;
+    case ccStartTextLog: StartTextLog(); break;
+    case ccStopTextLog: StopTextLog(nullptr); break;
+    case ccStartLineTrace: StartLineTrace(); break;
+    case ccStopLineTrace: StopLineTrace(nullptr); break;
+    case ccStopPaste: paste_.Stop(); break;
     default: break; // dismissed
     }
 }
@@ -421,6 +459,85 @@ void TConsoleForm::SaveScreen(const TFileDialogDesc& desc, int command) {
     if (!error.empty()) view_.MessageBox("Cannot write " + path + "\n" + error);
 }
 
+void TConsoleForm::PasteText(const std::string& utf8) {
+    if (!connected_ || paste_.Active() || utf8.empty()) return;
+    TTypedText typed = TypeText(utf8, kPasteLimit);
+    if (typed.too_long) {
+        view_.MessageBox("The text is too long to paste: a paste is limited to 64 KiB (" +
+                         std::to_string(kPasteLimit) + " characters).");
+        return;
+    }
+    if (typed.skipped > 0)
+        screen_.MsgOut("Paste: %d character%s left out: no key types %s.", typed.skipped,
+                       typed.skipped == 1 ? "" : "s", typed.skipped == 1 ? "it" : "them");
+    if (typed.bytes.empty()) return;
+    paste_.Start(std::move(typed.bytes), paste_pacing_, std::chrono::steady_clock::now());
+    PasteTimer(); // the first keystroke goes at once
+}
+
+void TConsoleForm::PasteTimer() {
+    const TPasteQueue::TStep step =
+        paste_.Step(std::chrono::steady_clock::now(), link_.key_hold);
+    for (const char key : step.keys) {
+        const uint8_t byte = static_cast<uint8_t>(key);
+        SendKeys(&byte, 1);
+    }
+    if (step.next_ms >= 0) view_.StartPasteTimer(step.next_ms);
+}
+
+void TConsoleForm::StartTextLog() {
+    const std::string path = view_.SaveFileDialog(kTextLogDialog);
+    if (path.empty()) return;
+    if (!text_log_.Start(path))
+        screen_.MsgOut("Text log not started: cannot write %s: %s", path.c_str(),
+                       text_log_.Error().c_str());
+}
+
+// Ends the text log with the screen; `why` (or a failed last write) is told on the console.
+void TConsoleForm::StopTextLog(const char* why) {
+    if (!text_log_.Running() && !text_log_.Failed()) return;
+    const std::string path = text_log_.Path();
+    const bool written = text_log_.Stop(screen_);
+    if (!written || text_log_.Failed())
+        screen_.MsgOut("Text log stopped: cannot write %s: %s", path.c_str(),
+                       text_log_.Error().c_str());
+    else if (why != nullptr)
+        screen_.MsgOut("Text log stopped: %s %s", path.c_str(), why);
+}
+
+void TConsoleForm::StartLineTrace() {
+    const std::string path = view_.SaveFileDialog(kLineTraceDialog);
+    if (path.empty()) return;
+    if (!line_trace_.Start(path, LocalTimestamp(std::time(nullptr)))) {
+        screen_.MsgOut("Line trace not started: cannot write %s: %s", path.c_str(),
+                       line_trace_.Error().c_str());
+        return;
+    }
+    if (connected_) line_trace_.Note("connected: " + comm_->PortLine());
+    link_.SetTap(&line_trace_);
+}
+
+void TConsoleForm::StopLineTrace(const char* why) {
+    link_.SetTap(nullptr);
+    if (!line_trace_.Running() && !line_trace_.Failed() && !line_trace_.LimitReached()) return;
+    const std::string path = line_trace_.Path();
+    const bool written = line_trace_.Stop();
+    if (!written || line_trace_.Failed())
+        screen_.MsgOut("Line trace stopped: cannot write %s: %s", path.c_str(),
+                       line_trace_.Error().c_str());
+    else if (why != nullptr)
+        screen_.MsgOut("Line trace stopped: %s %s", path.c_str(), why);
+}
+
+void TConsoleForm::ServiceLogs(bool write_out) {
+    if (text_log_.Failed() || (write_out && text_log_.Running() && !text_log_.Flush()))
+        StopTextLog(nullptr);
+    if (line_trace_.LimitReached())
+        StopLineTrace("reached 256 MiB.");
+    else if (line_trace_.Failed() || (write_out && line_trace_.Running() && !line_trace_.Flush()))
+        StopLineTrace(nullptr);
+}
+
 void TConsoleForm::Timer1Timer() {
     link_.CountDownTimeout();
     ScreenRefresh();
@@ -430,6 +547,7 @@ void TConsoleForm::Timer1Timer() {
         view_.SetVisible(ciButtonDel, keyboard_.RebootButtonWanted());
     }
     if (port_away_ && --reopen_countdown_ <= 0) TryReopen();
+    ServiceLogs(tick_divider_ == 0);
 }
 
 // The port of the connection is gone (a USB adapter pulled, the target's power cycled its

@@ -16,13 +16,17 @@
 #include "form_view.h"
 #include "history.h"
 #include "keyboard.h"
+#include "line_trace.h"
 #include "link.h"
+#include "paste_queue.h"
 #include "screen.h"
+#include "text_log.h"
 
 #include <array>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TFloppyService;
 
@@ -74,6 +78,12 @@ class TConsoleForm final : public TConsoleHost {
     void ScreenRefresh();
     // The view's one-shot refresh timer (see TFormView::StartRefreshTimer).
     void RefreshTimer();
+    // The view's one-shot paste timer: the next keystrokes of a running paste.
+    void PasteTimer();
+    // Types `utf8` into the target as keystrokes, paced (paste_queue.h), while connected and
+    // no other paste runs. A text of more than 64 KiB of keystrokes is refused with a message
+    // box; characters no key types are left out, and one console line says how many.
+    void PasteText(const std::string& utf8);
     // The application's key hook: every key message of the main window, before the window
     // system translates or dispatches it.
     void AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key);
@@ -110,6 +120,11 @@ class TConsoleForm final : public TConsoleHost {
     int MainCycleDepth() const { return main_cycle_depth_; }
     const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
     const std::string& StatusText() const { return status_text_; }
+    const TPasteQueue& Paste() const { return paste_; }
+    const TPastePacing& PastePacing() const { return paste_pacing_; }
+    // The text log; the history hands it each row that leaves the screen (TTextLog::Row).
+    TTextLog& TextLog() { return text_log_; }
+    const TLineTrace& LineTrace() const { return line_trace_; }
     bool StretchMode() const { return stretch_mode_; }
     // The natural cell of the console font, in device pixels (the off-screen image's cell).
     int CellWidth() const { return cell_width_; }
@@ -143,8 +158,17 @@ class TConsoleForm final : public TConsoleHost {
     std::string SelectedComName() const;
     void SaveScreen(const TFileDialogDesc& desc, int command);
     void ViewChanged();
+    // Every keystroke for the target, typed or pasted, goes out here: the view returns to the
+    // live screen first.
     void SendKeys(const uint8_t* bytes, size_t n);
     bool CellAt(int x, int y, int* row, int* column) const;
+    void StartTextLog();
+    void StopTextLog(const char* why);
+    void StartLineTrace();
+    void StopLineTrace(const char* why);
+    // The logs' share of the timer: a failure or a full trace is reported at the next tick,
+    // and what they hold is written out once a second.
+    void ServiceLogs(bool write_out);
     void RefreshSoon();
     void DrawChanges();
     void PortWentAway();
@@ -160,6 +184,10 @@ class TConsoleForm final : public TConsoleHost {
     TLink link_;
     std::unique_ptr<TFloppyService> floppy_;
     TKeyboard keyboard_;
+    TPasteQueue paste_;
+    TPastePacing paste_pacing_;
+    TTextLog text_log_;
+    TLineTrace line_trace_;
 
     std::array<TCell, kScreenCells> drawn_{};
     int cell_width_ = 0;

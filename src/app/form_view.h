@@ -180,10 +180,11 @@ class TFormView {
     virtual std::string ClipboardText(TClipboardKind kind) = 0;
 
     // Timers: the form's 100 ms tick (TConsoleForm::Timer1Timer) runs from StartTimer on; a
-    // refresh timer fires TConsoleForm::RefreshTimer once, `delay_ms` from now (a new request
-    // replaces a pending one).
+    // refresh timer fires TConsoleForm::RefreshTimer once, `delay_ms` from now, and a paste
+    // timer TConsoleForm::PasteTimer (for each, a new request replaces a pending one).
     virtual void StartTimer(int interval_ms) = 0;
     virtual void StartRefreshTimer(int delay_ms) = 0;
+    virtual void StartPasteTimer(int delay_ms) = 0;
 
     // The event loop (see TConsoleHost).
     virtual void ProcessPendingEvents() = 0;

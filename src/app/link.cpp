@@ -16,6 +16,7 @@ void TLink::CommRxChar(uint32_t count) {
         if (n == 0) return; // queue full: the rest waits in the port
         const int got = port_.Read(reinterpret_cast<char*>(staging_.data()), n);
         if (got <= 0) return;
+        if (tap_ != nullptr) tap_->LineBytes(ldIn, staging_.data(), static_cast<size_t>(got));
         queue.Append(staging_.data(), static_cast<uint32_t>(got));
         // The count is shown signed and wraps like the 32-bit counter it is.
         received_count_ = static_cast<int32_t>(static_cast<uint32_t>(received_count_) +

@@ -8,6 +8,7 @@
 #include "escape.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t kReceiveQueueSize = 65536;
@@ -36,6 +37,17 @@ class TConsoleHost {
     virtual void WaitForEvents() = 0;
     // The panel's status label (the main cycle shows "Timeout!" there).
     virtual void ShowStatus(const char* text) = 0;
+};
+
+// Which way bytes cross the line: in from the target, out to it.
+enum TLineDirection : uint8_t { ldIn, ldOut };
+
+// Sees every byte that crosses the line, burst by burst: each read from the port and each
+// write to it (the line trace). Called on the window thread, inside the read or write.
+class TLineTap {
+  public:
+    virtual ~TLineTap() = default;
+    virtual void LineBytes(TLineDirection direction, const uint8_t* bytes, size_t count) = 0;
 };
 
 // Thrown to abandon a disk exchange from any depth below the main cycle; the main cycle catches
@@ -105,9 +117,15 @@ class TLink final : public TSequenceSource {
     // queued.
     void WaitForExchangeByte();
 
+    // Writes to the port in one call; the tap, if any, sees what was written.
     int Write(const void* bytes, unsigned long count) {
-        return port_.Write(static_cast<const char*>(bytes), count);
+        const int n = port_.Write(static_cast<const char*>(bytes), count);
+        if (tap_ != nullptr && n > 0)
+            tap_->LineBytes(ldOut, static_cast<const uint8_t*>(bytes), static_cast<size_t>(n));
+        return n;
     }
+    // Every byte read from or written to the port goes past `tap` as well (nullptr: none).
+    void SetTap(TLineTap* tap) { tap_ = tap; }
     TPortIO& Port() { return port_; }
     TConsoleHost& Host() { return host_; }
 
@@ -115,5 +133,6 @@ class TLink final : public TSequenceSource {
     TPortIO& port_;
     TConsoleHost& host_;
     int32_t received_count_ = 0;
+    TLineTap* tap_ = nullptr;
     std::array<uint8_t, kStagingSize> staging_{};
 };

@@ -27,3 +27,10 @@ char32_t Cp437ToUnicode(uint8_t code) {
     if (code < 0x7F) return code;
     return kHigh[code - 0x7F];
 }
+
+int HighCp437Code(char32_t c) {
+    if (c < 0xA0) return -1; // every glyph of codes 80-FF lies at U+00A0 or above
+    for (int code = 0x80; code <= 0xFF; ++code)
+        if (kHigh[code - 0x7F] == c) return code;
+    return -1;
+}

@@ -5,3 +5,7 @@
 #include <cstdint>
 
 char32_t Cp437ToUnicode(uint8_t code);
+
+// The code of the glyph that shows `c` among codes 80-FF (the letters, box drawing, blocks and
+// symbols beyond ASCII), or -1 when none of them does. Derived from the table above.
+int HighCp437Code(char32_t c);

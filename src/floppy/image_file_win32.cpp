@@ -1,6 +1,7 @@
 // The image file on Windows: a wide path, positioned reads and writes (each ReadFile and
 // WriteFile carries its file offset), FlushFileBuffers for Sync.
 #include "image_file.h"
+#include "wide_path_win32.h"
 
 #include <windows.h>
 
@@ -12,17 +13,6 @@ namespace {
 bool WriteRefused(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
            error == ERROR_SHARING_VIOLATION;
-}
-
-// The UTF-8 path as UTF-16; false for bytes that are not UTF-8.
-bool WidePath(const char* path, std::wstring* wide) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-    if (n <= 0) return false;
-    wide->assign(static_cast<size_t>(n), L'\0');
-    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide->data(), n) != n)
-        return false;
-    wide->resize(static_cast<size_t>(n - 1)); // without the terminator
-    return true;
 }
 
 HANDLE OpenWide(const std::wstring& path, DWORD access) {

@@ -141,9 +141,10 @@ TEST_F(ConsoleArea, TheMenuCopiesTheSelectionOrTheScreenAndSelectsAll) {
     EXPECT_TRUE(enabled(menu, "Save screen as PNG..."));
     std::vector<std::string> captions;
     for (const auto& e : menu) captions.push_back(e.caption);
-    EXPECT_EQ(captions, (std::vector<std::string>{"Copy", "Select all", "", "Save screen as text...",
-                                                  "Save screen as ANSI...",
-                                                  "Save screen as PNG..."}));
+    EXPECT_EQ(captions, (std::vector<std::string>{
+                            "Copy", "Paste", "Select all", "", "Save screen as text...",
+                            "Save screen as ANSI...", "Save screen as PNG...", "",
+                            "Start text log...", "Start line trace...", "", "Stop paste"}));
     FortyLines();
     EXPECT_TRUE(enabled(Menu(), "Copy"));
     Choose("Copy");

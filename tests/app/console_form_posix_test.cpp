@@ -259,3 +259,28 @@ TEST_F(ConsoleFormTest, TheComGroupsMenuMapsTheSelectedItemToANetworkPortForThis
     EXPECT_EQ(view.item_hints[1], at_start);
     EXPECT_EQ(view.boxes.size(), 2u);
 }
+
+TEST_F(ConsoleFormTest, LogsOnAFullDiskStopWithOneConsoleLineEachAndTheConnectionGoesOn) {
+    TPtyTarget target;
+    view.save_answer = "/dev/full";
+    view.Do("start both", [&] {
+        Choose("Start text log...");
+        Choose("Start line trace...");
+        ASSERT_TRUE(form.TextLog().Running() && form.LineTrace().Running());
+        form.TextLog().Row(&form.Screen().Cell(0, 0), kScreenColumns);
+        Ticks(10); // the once-a-second write
+    });
+    view.Then("both stopped", [&] { return !form.TextLog().Running() && !form.LineTrace().Running(); },
+              [&] {
+                  Ticks(20); // told once, not at every tick
+                  target.Send("\x1bS");
+              });
+    view.Then("the connection goes on", [&] { return target.Received() == "\xAA"; },
+              [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    int lines = 0;
+    for (int row = 0; row < kScreenRows; ++row)
+        lines += form.Screen().RowText(row).find(
+                     "stopped: cannot write /dev/full: No space left on device") != std::string::npos;
+    EXPECT_EQ(lines, 2);
+}

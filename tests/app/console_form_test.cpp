@@ -1,7 +1,10 @@
 // The main window's logic without any window system: a recording view stands in for the
 // window, a pseudo-terminal for the serial device (under wine, the pty peer's, as COM1).
 #include "fake_view.h"
+#include "fakes.h"
 #include "screen_text.h"
+
+#include <algorithm>
 
 TEST_F(ConsoleFormTest, CreationBuildsTheIdlePanelAtTheNaturalSize) {
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
@@ -250,4 +253,128 @@ TEST_F(ConsoleFormTest, ARightClickOnTheConsoleOffersCopyWhichPutsTheScreenOnThe
     EXPECT_EQ(view.menu_places.back(), std::make_pair(100, kPanelHeight + 50));
     EXPECT_EQ(view.clipboard[cbClipboard], std::string("A:\\>dir") + kTextLineEnd);
     EXPECT_EQ(view.clipboard[cbPrimary], "");
+}
+
+namespace {
+
+int RowWith(TScreen& screen, const std::string& text) { // -1: no row shows it
+    for (int row = 0; row < kScreenRows; ++row)
+        if (screen.RowText(row).find(text) != std::string::npos) return row;
+    return -1;
+}
+
+} // namespace
+
+TEST(ConsoleMenu, PasteWhileConnectedStopPasteWhilePastingAndTheLogsAtAnyTime) {
+    auto enabled = [](const TConsoleMenuState& state) {
+        std::string out;
+        for (const TMenuEntry& e : ConsoleMenuEntries(state))
+            out += e.caption.empty() ? "| " : e.caption + (e.enabled ? "; " : " (off); ");
+        return out;
+    };
+    const std::string saves =
+        "| Save screen as text...; Save screen as ANSI...; Save screen as PNG...; | ";
+    EXPECT_EQ(enabled({}), "Copy (off); Paste (off); Select all (off); " + saves +
+                               "Start text log...; Start line trace...; | Stop paste (off); ");
+    EXPECT_EQ(enabled({.has_text = true, .connected = true}),
+              "Copy; Paste; Select all; " + saves +
+                  "Start text log...; Start line trace...; | Stop paste (off); ");
+    EXPECT_EQ(enabled({.has_selection = true, .connected = true, .pasting = true,
+                       .text_log = true, .line_trace = true}),
+              "Copy; Paste (off); Select all (off); " + saves +
+                  "Stop text log; Stop line trace; | Stop paste; ");
+}
+
+TEST_F(ConsoleFormTest, PasteTypesTheClipboardIntoTheTargetInOrderAndPaced) {
+    TPtyTarget target;
+    view.clipboard[cbClipboard] = "dir\r\n\u00E9 \u263A\tx";
+    view.Do("paste", [&] { Choose("Paste"); });
+    view.Then("all typed", [&] { return target.Received().size() >= 8; },
+              [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_EQ(target.Received(), "dir\r\x82 \tx");
+    EXPECT_GE(RowWith(form.Screen(), "Paste: 1 character left out: no key types it."), 0);
+    // The target gets the line gap once, after the line end; no other step waits as long.
+    const auto& waits = view.paste_requests;
+    EXPECT_EQ(std::count(waits.begin(), waits.end(), 50), 1);
+    EXPECT_EQ(std::count_if(waits.begin(), waits.end(), [](int ms) { return ms > 5; }), 1);
+}
+
+TEST_F(ConsoleFormTest, StopPasteAndDisconnectEndAPasteAtOnce) {
+    TPtyTarget target;
+    view.clipboard[cbClipboard] = std::string(200, 'k');
+    size_t typed = 0;
+    view.Do("paste", [&] { Choose("Paste"); });
+    view.Then("a few keys typed", [&] { return target.Received().size() >= 3; },
+              [&] { Choose("Stop paste"); });
+    // Once the pending timer has run, nothing more can go out: the status answer comes last.
+    view.Then("the timer has run", [&] { return !view.PasteTimerPending(); }, [&] {
+        typed = target.Received().size();
+        target.Send("\x1bS");
+    });
+    view.Then("answered", [&] { return target.Received().size() > typed; }, [&] {
+        Choose("Paste"); // held back by the key hold now
+        form.CloseComClick();
+    });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_LT(typed, 200u);
+    EXPECT_EQ(target.Received(), std::string(typed, 'k') + "\xAA");
+    EXPECT_FALSE(form.Paste().Active()); // Disconnect ended the held paste
+}
+
+TEST_F(ConsoleFormTest, APasteNeedsAConnectionTheConsoleAreaAndAtMost64KiB) {
+    view.clipboard[cbPrimary] = "x";
+    form.MouseDown(mbMiddle, 10, kPanelHeight + 10); // idle: nothing to type into
+    TPtyTarget target;
+    view.Do("paste", [&] {
+        form.MouseDown(mbMiddle, 10, 20); // on the panel
+        form.PasteText(std::string(kPasteLimit + 1, 'a'));
+        EXPECT_FALSE(form.Paste().Active());
+        form.PasteText(std::string(kPasteLimit, 'a')); // the limit itself is taken
+        EXPECT_TRUE(form.Paste().Active());
+        form.CloseComClick();
+    });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_NE(view.boxes[0].find("limited to 64 KiB"), std::string::npos) << view.boxes[0];
+}
+
+TEST_F(ConsoleFormTest, LogsFromTheMenuTheTextLogEndsAtDisconnectTheTraceRunsOn) {
+    const std::string dir = TempPath("");
+    view.save_answer = dir + "session.log";
+    Choose("Start text log...");
+    view.save_answer = dir + "line.trace";
+    Choose("Start line trace...");
+    TPtyTarget target;
+    view.Do("text", [&] {
+        // The console's own lines scroll the banner and the first of them off the screen.
+        for (int i = 0; i < 26; ++i) form.Screen().MsgOut("line %02d", i);
+        target.Send("\x1bS");
+    });
+    view.Then("answered", [&] { return target.Received() == "\xAA"; }, [&] {
+        form.CloseComClick();
+        form.CloseComClick(); // a second Disconnect before the main cycle has returned
+    });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_FALSE(form.TextLog().Running());
+    EXPECT_TRUE(form.LineTrace().Running());
+    Choose("Stop line trace");
+    EXPECT_EQ(RowWith(form.Screen(), "stopped"), -1); // a plain stop says nothing
+    // The rows that left the screen, once each and in order, then the screen at the end.
+    const std::string log = ReadFileText(dir + "session.log");
+    const std::string end = kTextLineEnd;
+    const size_t banner = log.find(" Quorvik V1.01 for Windows" + end);
+    const size_t first = log.find(" line 00" + end);
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_LT(banner, first) << log;
+    EXPECT_EQ(first, log.rfind(" line 00" + end)) << log;
+    EXPECT_LT(first, log.find(" line 25" + end)) << log;
+    const std::string trace = ReadFileText(dir + "line.trace");
+    size_t at = 0;
+    for (const char* part : {" connected: COM1 is ", " in  1B 53  |.S|\n", " out AA  |.|\n",
+                             " disconnected\n", " trace stopped\n"}) {
+        at = trace.find(part, at);
+        ASSERT_NE(at, std::string::npos) << part << " missing in order in:\n" << trace;
+    }
+    EXPECT_EQ(trace.find(" disconnected\n"), trace.rfind(" disconnected\n")) << trace;
 }

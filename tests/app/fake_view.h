@@ -40,6 +40,9 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     std::vector<std::string> saved_images;
     int timer_interval = 0;
     std::vector<int> refresh_requests;
+    std::vector<int> paste_requests;
+    // A paste timer is pending (it fires in a later round).
+    bool PasteTimerPending() const { return paste_armed_; }
 
     // The script: each step waits for its condition, then acts; a step that is not met within
     // its time limit fails the test and disconnects.
@@ -129,6 +132,12 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     std::string ClipboardText(TClipboardKind kind) override { return clipboard[kind]; }
     void StartTimer(int interval_ms) override { timer_interval = interval_ms; }
     void StartRefreshTimer(int delay_ms) override { refresh_requests.push_back(delay_ms); }
+    // The paste timer runs in real time: it fires in the first round after it is due.
+    void StartPasteTimer(int delay_ms) override {
+        paste_requests.push_back(delay_ms);
+        paste_due_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay_ms);
+        paste_armed_ = true;
+    }
     void ProcessPendingEvents() override { Round(); }
     void WaitForEvents() override {
         std::unique_lock lock(mutex_);
@@ -173,6 +182,10 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
             calls.swap(posted_);
         }
         for (auto& call : calls) call();
+        if (paste_armed_ && form && std::chrono::steady_clock::now() >= paste_due_) {
+            paste_armed_ = false;
+            form->PasteTimer();
+        }
         if (steps.empty() || in_step_) return;
         if (step_started_ == std::chrono::steady_clock::time_point{})
             step_started_ = std::chrono::steady_clock::now();
@@ -196,6 +209,8 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     std::deque<std::function<void()>> posted_;
     std::chrono::steady_clock::time_point step_started_{};
     bool in_step_ = false;
+    std::chrono::steady_clock::time_point paste_due_{};
+    bool paste_armed_ = false;
 };
 
 class ConsoleFormTest : public testing::Test {
@@ -237,6 +252,12 @@ class ConsoleFormTest : public testing::Test {
         EXPECT_EQ(RunConnected(), std::vector<std::string>{});
         return target.Received();
     }
+    // Right-clicks the console and chooses the entry with this caption.
+    void Choose(const std::string& caption) {
+        view.menu_answer = [caption](const auto& e) { return TFakeView::Command(e, caption); };
+        form.MouseDown(mbRight, 10, kPanelHeight + 10);
+    }
+
     TFakeView view;
     TConsoleForm form{view};
 };

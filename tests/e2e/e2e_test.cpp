@@ -358,3 +358,30 @@ TEST_F(EndToEnd, TheSimulatorsScrolledOutputEntersTheHistoryOnceInOrder) {
     EXPECT_EQ(answers, expected);
     EXPECT_GE(window->Form().History().Size(), 40);
 }
+
+TEST_F(EndToEnd, APasteWaitsWhileTheSimulatorReadsItsFloppyAndEveryKeyArrivesInOrder) {
+    AttachImage(MakeImage("paste.img", 1440));
+    TSimTarget target({"--print-events", "--time-limit", "120"});
+    // The simulator holds the keys back while it reads all 2880 sectors; the rest of the
+    // paste waits meanwhile and comes after, with the window serving the disk throughout.
+    std::string text = "verify\r";
+    for (int i = 0; i < 150; ++i) text += static_cast<char>('a' + i % 26);
+    text += "\rdir\r";
+    TStepper steps;
+    steps.Then("connected",
+               [&] { return target.Printed("connected image=1") && !window->Link().key_hold; },
+               [&] { window->Form().PasteText(text); })
+        .Then("the paste held back during the reads",
+              [&] { return window->Link().key_hold && window->Form().Paste().Active(); }, [] {})
+        .Then("the paste done", [&] { return target.Printed("command dir"); },
+              [&] { window->CloseComClick(); }, 60s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_EQ(KeysReported(target.Output()), text);
+    const std::string& out = target.Output();
+    EXPECT_LT(out.find("command verify"), out.find("command dir"));
+    bool verified = false;
+    for (int row = 0; row < 25; ++row)
+        verified = verified || window->Screen().RowText(row).find("verify: 2880 sectors read") !=
+                                   std::string::npos;
+    EXPECT_TRUE(verified) << "the verify did not complete";
+}

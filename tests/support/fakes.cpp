@@ -1,7 +1,12 @@
 #include "fakes.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
@@ -64,4 +69,32 @@ TCoreRig::TCoreRig() {
 void TCoreRig::Deliver(const std::vector<uint8_t>& bytes) {
     port.incoming.insert(port.incoming.end(), bytes.begin(), bytes.end());
     if (!port.incoming.empty()) link.CommRxChar(static_cast<uint32_t>(port.incoming.size()));
+}
+
+std::string KeysReported(const std::string& output) {
+    std::string keys;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("key ", 0) != 0) continue;
+        std::istringstream tokens(line.substr(4));
+        auto hex = [](const std::string& t) {
+            return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
+                   std::isxdigit(static_cast<unsigned char>(t[1]));
+        };
+        for (std::string t; tokens >> t && hex(t);)
+            keys += static_cast<char>(std::stoi(t, nullptr, 16));
+    }
+    return keys;
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string TempPath(const std::string& name) {
+    // Test programs, and builds, run side by side.
+    static const std::string run =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    return (std::filesystem::temp_directory_path() / ("quorvik-" + run + "-" + name)).string();
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -679,4 +680,35 @@ TEST_F(Win32Window, ANetworkPortChosenFromTheComGroupsMenuIsWhatConnectOpens) {
     EXPECT_EQ(Utf8Of(hint), "COM1 is " + url + " (chosen for this run).");
     EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
     EXPECT_EQ(target.Summary()["result"], "no-image") << target.Output();
+}
+
+TEST_F(Win32Window, TheMenusPasteTypesTheClipboardIntoTheTargetOnThePasteTimer) {
+    // Another program's text on the clipboard, in the system's form.
+    const wchar_t text[] = L"dir\r\n\u00E9";
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof text);
+    std::memcpy(GlobalLock(memory), text, sizeof text);
+    GlobalUnlock(memory);
+    ASSERT_NE(SetClipboardData(CF_UNICODETEXT, memory), nullptr);
+    CloseClipboard();
+    window->popup_menu_hook = [](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries)
+            if (e.caption == "Paste" && e.enabled) return e.command;
+        return -1;
+    };
+    TWinSimTarget target({"--print-events", "--time-limit", "60"});
+    TWinStepper steps;
+    steps.Then("connected",
+               [&] { return target.Printed("connected image=0") && !window->Form().Link().key_hold; },
+               [&] {
+                   const LPARAM at = MAKELPARAM(30, kPanelHeight + 30);
+                   SendMessageW(window->Handle(), WM_RBUTTONDOWN, MK_RBUTTON, at);
+                   SendMessageW(window->Handle(), WM_RBUTTONUP, 0, at);
+               })
+        .Then("all typed", [&] { return target.Output().find("key 82 ") != std::string::npos; },
+              [&] { Click(window->Control(ciDisconnect)); });
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
+    EXPECT_EQ(KeysReported(target.Output()), "dir\r\x82");
+    EXPECT_TRUE(target.Printed("command dir"));
 }

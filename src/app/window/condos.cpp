@@ -450,6 +450,16 @@ void TConDos::StartRefreshTimer(int delay_ms) {
     refresh_timer_->start(delay_ms);
 }
 
+void TConDos::StartPasteTimer(int delay_ms) {
+    if (!paste_timer_) {
+        paste_timer_ = new QTimer(this);
+        paste_timer_->setSingleShot(true);
+        paste_timer_->setTimerType(Qt::PreciseTimer); // a paste's pace is a few milliseconds
+        QObject::connect(paste_timer_, &QTimer::timeout, this, [this] { form_->PasteTimer(); });
+    }
+    paste_timer_->start(delay_ms);
+}
+
 void TConDos::ProcessPendingEvents() { host_.ProcessPendingEvents(); }
 void TConDos::WaitForEvents() { host_.WaitForEvents(); }
 TLockState TConDos::ReadLockState() { return ReadPcLockState(); }

@@ -133,6 +133,7 @@ class TConDos : public QWidget, private TFormView {
     std::string ClipboardText(TClipboardKind kind) override;
     void StartTimer(int interval_ms) override;
     void StartRefreshTimer(int delay_ms) override;
+    void StartPasteTimer(int delay_ms) override;
     void ProcessPendingEvents() override;
     void WaitForEvents() override;
     TLockState ReadLockState() override;
@@ -145,6 +146,7 @@ class TConDos : public QWidget, private TFormView {
     TQtPoster poster_;
     QWidget* controls_[kControlCount] = {};
     QTimer* refresh_timer_ = nullptr;
+    QTimer* paste_timer_ = nullptr;
     std::unique_ptr<TRenderer> renderer_;
     std::unique_ptr<TConsoleForm> form_;
     std::unique_ptr<TKeyHook> key_hook_;

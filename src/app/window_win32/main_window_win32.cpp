@@ -25,6 +25,7 @@ constexpr wchar_t kPanelClass[] = L"QuorvikPanel";
 constexpr UINT kRunCall = WM_APP + 1; // lParam: a std::function<void()> to run and delete
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT_PTR kRefreshTimer = 2;
+constexpr UINT_PTR kPasteTimer = 3;
 constexpr wchar_t kVgaFace[] = L"Px IBM VGA9";
 
 std::wstring Wide(const std::string& text) {
@@ -147,6 +148,7 @@ TWin32Window::~TWin32Window() {
     if (window_) {
         KillTimer(window_, kTimer1);
         KillTimer(window_, kRefreshTimer);
+        KillTimer(window_, kPasteTimer);
     }
     form_.reset(); // closes the port: no more hand-offs after this
     DropPendingCalls();
@@ -778,6 +780,12 @@ void TWin32Window::StartRefreshTimer(int delay_ms) {
     SetTimer(window_, kRefreshTimer, static_cast<UINT>(delay_ms < 0 ? 0 : delay_ms), nullptr);
 }
 
+void TWin32Window::StartPasteTimer(int delay_ms) {
+    // Windows rounds a timer up to its tick (about 15.6 ms); the paste makes up for it.
+    if (!window_) return;
+    SetTimer(window_, kPasteTimer, static_cast<UINT>(delay_ms < 0 ? 0 : delay_ms), nullptr);
+}
+
 void TWin32Window::ProcessPendingEvents() {
     MSG message;
     while (!quit_ && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -865,6 +873,9 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         } else if (wparam == kRefreshTimer) {
             KillTimer(window_, kRefreshTimer);
             if (form_) Guarded([this] { form_->RefreshTimer(); });
+        } else if (wparam == kPasteTimer) {
+            KillTimer(window_, kPasteTimer);
+            if (form_) Guarded([this] { form_->PasteTimer(); });
         }
         return 0;
     case WM_LBUTTONDOWN:
@@ -935,6 +946,7 @@ LRESULT TWin32Window::WindowMessage(UINT message, WPARAM wparam, LPARAM lparam) 
     case WM_DESTROY:
         KillTimer(window_, kTimer1);
         KillTimer(window_, kRefreshTimer);
+        KillTimer(window_, kPasteTimer);
         DropPendingCalls(); // before the WM_QUIT, which it would take too
         if (!destroying_) PostQuitMessage(0);
         return 0;

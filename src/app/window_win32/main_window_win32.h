@@ -110,6 +110,7 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     std::string ClipboardText(TClipboardKind kind) override;
     void StartTimer(int interval_ms) override;
     void StartRefreshTimer(int delay_ms) override;
+    void StartPasteTimer(int delay_ms) override;
     void ProcessPendingEvents() override;
     void WaitForEvents() override;
     TLockState ReadLockState() override;
