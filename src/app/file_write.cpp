@@ -1,20 +1,11 @@
 #include "file_write.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+#include "log_file.h"
 
 std::string WriteFileBytes(const std::string& path, const std::string& bytes) {
-    // A path from UTF-8: Windows gets the wide name, POSIX the same bytes.
-    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
-    errno = 0;
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    if (!out) return errno ? std::strerror(errno) : "cannot create the file";
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) return errno ? std::strerror(errno) : "cannot write the file";
-    out.close();
-    if (out.fail()) return errno ? std::strerror(errno) : "cannot close the file";
+    TLogFile file;
+    if (!file.Create(path)) return file.Error();
+    if (!bytes.empty() && !file.Write(bytes.data(), bytes.size())) return file.Error();
+    if (!file.Close()) return file.Error();
     return "";
 }

@@ -1,5 +1,6 @@
-// The files that the text log and the line trace write: the platform's file (TLogFile,
-// log_file_posix.cpp and log_file_win32.cpp) and a buffer in front of it (TLogWriter).
+// The files the program writes for the user: the platform's file (TLogFile, log_file_posix.cpp
+// and log_file_win32.cpp), which the text log and the line trace write through a buffer in
+// front of it (TLogWriter) and a saved screen in one go (WriteFileBytes, file_write.h).
 //
 // Window thread only. Nothing throws; failures are reported through results and Error(), the
 // system's own text. A write takes as long as the system's write call and nothing more: no
@@ -29,7 +30,9 @@ class TLogFile {
     // Whether the path still names the open file: false once the file or its folder was removed
     // or the file renamed away (POSIX; on Windows the open file cannot be removed).
     bool StillNamed();
-    void Close();
+    // Closes the file; false (Error() says why) when the system reports a failure, which may
+    // mean that what was written did not all reach the disk. Nothing when closed.
+    bool Close();
     const std::string& Error() const { return error_; }
 
   private:

@@ -68,7 +68,14 @@ bool TLogFile::StillNamed() {
     return true;
 }
 
-void TLogFile::Close() {
-    if (fd_ >= 0) ::close(fd_);
+bool TLogFile::Close() {
+    if (fd_ < 0) return true;
+    const int fd = fd_;
     fd_ = -1;
+    // EINTR leaves the descriptor closed on Linux: nothing to retry.
+    if (::close(fd) != 0 && errno != EINTR) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    return true;
 }

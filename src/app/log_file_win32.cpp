@@ -49,7 +49,13 @@ bool TLogFile::Write(const char* bytes, size_t count) {
 
 bool TLogFile::StillNamed() { return handle_ != nullptr; }
 
-void TLogFile::Close() {
-    if (handle_) ::CloseHandle(static_cast<HANDLE>(handle_));
+bool TLogFile::Close() {
+    if (!handle_) return true;
+    HANDLE handle = static_cast<HANDLE>(handle_);
     handle_ = nullptr;
+    if (!::CloseHandle(handle)) {
+        error_ = SystemMessageUtf8(::GetLastError());
+        return false;
+    }
+    return true;
 }

@@ -29,8 +29,8 @@ bool TLogWriter::Flush() {
 }
 
 bool TLogWriter::Close() {
-    const bool ok = Flush();
-    file_.Close();
+    bool ok = Flush();
+    if (!file_.Close()) ok = false; // a failed flush closed it already, with its reason kept
     buffer_.clear();
     failed_ = false; // reported through the result
     return ok;
