@@ -17,14 +17,15 @@ std::string HelpText(bool windows) {
         "then press Connect. The line runs at 115200 baud, 8 data bits, no parity,\n"
         "one stop bit.\n"
         "\n";
-    if (windows) {
-        text += "COM1 and COM2 open the Windows ports of those names. The program keeps no\n"
-                "settings. See README.txt beside quorvik.exe.\n";
-    } else {
-        text += "COMn opens the device in QUORVIK_COMn if set, else /dev/ttyS(n-1), e.g.\n"
-                "  QUORVIK_COM1=/dev/ttyUSB0 quorvik\n"
-                "The program keeps no settings. See man quorvik.\n";
-    }
+    text += std::string("COMn opens what QUORVIK_COMn names if set, else ") +
+            (windows ? "the Windows port COMn" : "/dev/ttyS(n-1)") +
+            ":\n"
+            "a serial port, tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT, e.g.\n" +
+            (windows ? "  set QUORVIK_COM1=COM7\n" : "  QUORVIK_COM1=/dev/ttyUSB0 quorvik\n") +
+            "A right click on the COM items chooses a port for this run; a right click\n"
+            "on the console opens its menu (copy, paste, save, logs).\n"
+            "The program keeps no settings. See " +
+            (windows ? "README.txt beside quorvik.exe" : "man quorvik") + ".\n";
     return text;
 }
 
