@@ -213,7 +213,7 @@ int Command(const std::vector<TMenuEntry>& entries, const std::string& caption) 
 } // namespace
 
 TEST_F(ConsoleFormTest, TheComGroupsMenuMapsTheSelectedItemToANetworkPortForThisRun) {
-    const std::string at_start = view.item_hints[1]; // QUORVIK_COM2, else /dev/ttyS1
+    const std::string at_start = view.item_hints[1]; // what COM2 opens at start
     EXPECT_EQ(at_start.rfind("COM2 is /", 0), 0u) << at_start;
     view.selected_item = 1;
     const int port = FreeLoopbackPort(); // refuses connections

@@ -41,11 +41,11 @@ class TLine {
     // is put in raw mode, 8N1, at `baud` when that is a standard speed. Throws TTargetError.
     static TLine* OpenDevice(const std::string& path, int baud);
 
-    // Listens for the console on raw TCP at `spec`, "HOST:PORT" or "PORT" (then 127.0.0.1;
+    // Listens for the console on raw TCP at `where`, "HOST:PORT" or "PORT" (then 127.0.0.1;
     // PORT 0 takes a free one), tells `announce` the console's name for it
     // ("tcp://127.0.0.1:PORT"), and returns the line on the first connection, or throws
     // TTargetError when none came within `accept_limit_ms`. Only that one connection is served.
-    static TLine* Listen(const std::string& spec,
+    static TLine* Listen(const std::string& where,
                          const std::function<void(const std::string&)>& announce,
                          int accept_limit_ms);
 

@@ -96,12 +96,12 @@ TLine* TLine::OpenDevice(const std::string& path, int baud) {
     return new TLine(fd);
 }
 
-TLine* TLine::Listen(const std::string& spec,
+TLine* TLine::Listen(const std::string& where,
                      const std::function<void(const std::string&)>& announce,
                      int accept_limit_ms) {
-    const size_t colon = spec.rfind(':');
-    std::string host = colon == std::string::npos ? "127.0.0.1" : spec.substr(0, colon);
-    const std::string port = colon == std::string::npos ? spec : spec.substr(colon + 1);
+    const size_t colon = where.rfind(':');
+    std::string host = colon == std::string::npos ? "127.0.0.1" : where.substr(0, colon);
+    const std::string port = colon == std::string::npos ? where : where.substr(colon + 1);
     if (host.size() > 1 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     addrinfo hints{};
@@ -110,7 +110,7 @@ TLine* TLine::Listen(const std::string& spec,
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (const int e = getaddrinfo(host.c_str(), port.c_str(), &hints, &found))
-        throw TTargetError("--listen " + spec + ": " + gai_strerror(e));
+        throw TTargetError("--listen " + where + ": " + gai_strerror(e));
     const int listener =
         socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
     const int on = 1;
@@ -118,7 +118,7 @@ TLine* TLine::Listen(const std::string& spec,
     if (listener >= 0) setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (listener < 0 || bind(listener, found->ai_addr, found->ai_addrlen) != 0 ||
         listen(listener, 1) != 0) {
-        const std::string e = Errno("--listen " + spec);
+        const std::string e = Errno("--listen " + where);
         freeaddrinfo(found);
         if (listener >= 0) close(listener);
         throw TTargetError(e);
@@ -148,7 +148,7 @@ TLine* TLine::Listen(const std::string& spec,
     while (r < 0 && errno == EINTR);
     const int fd = r == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
     close(listener); // one console, one connection
-    if (fd < 0) throw TTargetError("--listen " + spec + ": no console connected");
+    if (fd < 0) throw TTargetError("--listen " + where + ": no console connected");
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return new TLine(fd);
 }
