@@ -112,8 +112,13 @@ int main(int argc, char** argv) {
         window.save_dialog_hook = [path] { return QString::fromStdString(path); };
         window.Form().MouseDown(mbRight, 10, window.Panel->height() + 10);
     };
-    if (!text_log.empty()) choose("Start text log\u2026", text_log);
-    if (!line_trace.empty()) choose("Start line trace\u2026", line_trace);
+    if (!text_log.empty()) choose("Start text log...", text_log);
+    if (!line_trace.empty()) choose("Start line trace...", line_trace);
+    if ((!text_log.empty() && !window.Form().TextLog().Running()) ||
+        (!line_trace.empty() && !window.Form().LineTrace().Running())) {
+        std::fprintf(stderr, "quorvik-bench-host: the log or trace did not start\n");
+        return 2;
+    }
 
     double cpu_start = 0, t_start = 0, cpu_end = 0, t_end = 0;
     double paste_start = 0, paste_end = 0;

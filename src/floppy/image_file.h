@@ -56,9 +56,10 @@ class TImageFile {
     int LastError() const { return error_; }
 
   private:
-    int fd_ = -1;              // POSIX: the descriptor
-    void* handle_ = nullptr;   // Windows: the file's HANDLE
-    int64_t position_ = 0;     // Windows: where the next Read or Write starts
+    // Each platform's file uses its own fields only.
+    [[maybe_unused]] int fd_ = -1;            // POSIX: the descriptor
+    [[maybe_unused]] void* handle_ = nullptr; // Windows: the file's HANDLE
+    [[maybe_unused]] int64_t position_ = 0;   // Windows: where the next Read or Write starts
     TOpenMode mode_ = omClosed;
     int error_ = 0;
     std::string path_;

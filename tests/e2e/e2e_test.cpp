@@ -336,7 +336,7 @@ TEST_F(EndToEnd, TheSimulatorsScrolledOutputEntersTheHistoryOnceInOrder) {
     steps.Then("connected",
                [&] { return target.Printed("connected image=0") && !window->Link().key_hold; },
                [&] {
-                   for (int n = 10; n < 40; ++n) type("z" + std::to_string(n));
+                   for (int n = 10; n < 40; ++n) type(std::string("z").append(std::to_string(n)));
                })
         .Then("all answered and drawn",
               [&] { return on_screen("Unknown command 'Z39'") && !window->Screen().changed; },
