@@ -20,11 +20,8 @@
 TEST(PasteOnX11, TheMiddleButtonAndTheMenusPasteTypeTheSelectionsIntoTheTarget) {
     if (FindOnPath("xclip").empty()) GTEST_SKIP() << "xclip is not installed";
     TXvfb xvfb;
-    const std::string unavailable = xvfb.Start();
+    const std::string unavailable = xvfb.StartForQt();
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
-    setenv("DISPLAY", xvfb.Display().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     int argc = 1;
     char name[] = "paste_x11_test";
     char* argv[] = {name, nullptr};

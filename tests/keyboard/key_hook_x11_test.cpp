@@ -63,13 +63,8 @@ class KeyHookOnX11 : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         xvfb = std::make_unique<TXvfb>();
-        unavailable = xvfb->Start();
+        unavailable = xvfb->StartForQt();
         if (!unavailable.empty()) return;
-        setenv("DISPLAY", xvfb->Display().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        // Keep the test away from any desktop session: no accessibility bridge, no input
-        // method service, no portal.
-        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         app = std::make_unique<QApplication>(argc, argv);
     }
     static void TearDownTestSuite() {

@@ -66,3 +66,12 @@ TXvfb::~TXvfb() {
         waitpid(pid_, nullptr, 0);
     }
 }
+
+std::string TXvfb::StartForQt(const char* screen) {
+    const std::string why = Start(screen);
+    if (!why.empty()) return why;
+    setenv("DISPLAY", display_.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    return "";
+}

@@ -14,6 +14,9 @@ class TXvfb {
     // Returns an empty string on success, else why the server is not there. `screen` is
     // Xvfb's WIDTHxHEIGHTxDEPTH.
     std::string Start(const char* screen = "1024x768x24");
+    // Start, then points this process's Qt at the server: DISPLAY, the xcb platform, and no
+    // desktop session bus (no accessibility bridge, input method service or portal).
+    std::string StartForQt(const char* screen = "1024x768x24");
     const std::string& Display() const { return display_; }
     ~TXvfb();
 

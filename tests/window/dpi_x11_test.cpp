@@ -34,11 +34,8 @@ class DpiOnX11 : public testing::Test {
             return;
         }
         xvfb = std::make_unique<TXvfb>();
-        unavailable = xvfb->Start("2560x1600x24");
+        unavailable = xvfb->StartForQt("2560x1600x24");
         if (!unavailable.empty()) return;
-        setenv("DISPLAY", xvfb->Display().c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
         app = std::make_unique<QApplication>(argc, argv);
     }
     static void TearDownTestSuite() {

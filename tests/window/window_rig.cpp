@@ -29,11 +29,8 @@ std::string X11TestApp() {
     static char name[] = "x11_tests";
     static char* argv[] = {name, nullptr};
     x11_server = std::make_unique<TXvfb>();
-    const std::string why = x11_server->Start();
+    const std::string why = x11_server->StartForQt();
     if (!why.empty()) return why;
-    setenv("DISPLAY", x11_server->Display().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
     x11_app = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return "";
