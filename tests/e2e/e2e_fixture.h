@@ -3,7 +3,7 @@
 #pragma once
 
 #include "sim_target.h"
-#include "window_rig.h"
+#include "window_fixture.h"
 
 #include "comm.h"
 #include "fakes.h"
@@ -38,25 +38,8 @@ inline double CpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-class EndToEnd : public testing::Test {
+class EndToEnd : public TWindowTest {
   protected:
-    void SetUp() override {
-        TestApp();
-        TConDos::message_box_hook = [](const QString& text) {
-            ADD_FAILURE() << "message box: " << text.toStdString();
-        };
-        window = std::make_unique<TConDos>();
-        window->show();
-    }
-    void TearDown() override {
-        window.reset();
-        TConDos::message_box_hook = nullptr;
-    }
-    void AttachImage(const std::string& path) {
-        window->file_dialog_hook = [path] { return QString::fromStdString(path); };
-        window->EnaFloppy->click();
-        ASSERT_TRUE(window->EnaFloppy->isChecked());
-    }
     // Stays connected until the simulator has ended, then disconnects.
     std::vector<std::string> ServeUntilExit(TSimTarget& target,
                                             std::chrono::milliseconds limit = 120s) {
@@ -65,15 +48,5 @@ class EndToEnd : public testing::Test {
                    [&] { window->CloseComClick(); }, limit);
         return steps.RunConnected(*window);
     }
-    void Key(QEvent::Type type, int qt_key, quint32 linux_code, const QString& text = {}) {
-        QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0, text);
-        QApplication::sendEvent(window->windowHandle(), &e);
-    }
-    void Tap(int qt_key, quint32 linux_code, const QString& text = {}) {
-        Key(QEvent::KeyPress, qt_key, linux_code, text);
-        Key(QEvent::KeyRelease, qt_key, linux_code, text);
-    }
-
-    std::unique_ptr<TConDos> window;
 };
 

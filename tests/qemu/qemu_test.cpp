@@ -3,7 +3,7 @@
 // SYSLINUX was written here, and the ROM shares no code with the console.
 #include "qemu_target.h"
 #include "temp_dir.h"
-#include "window_rig.h"
+#include "window_fixture.h"
 
 #include <QCheckBox>
 #include <QPixmap>
@@ -54,25 +54,11 @@ size_t Count(const std::string& text, const std::string& what) {
 // menu.cfg: "MENU COLOR sel 1;37;41", bright white on red.
 constexpr uint8_t kMenuBar = 0x4F;
 
-class QemuTarget : public testing::Test {
+class QemuTarget : public TWindowTest {
   protected:
-    void SetUp() override {
-        TestApp();
-        TConDos::message_box_hook = [](const QString& text) {
-            ADD_FAILURE() << "message box: " << text.toStdString();
-        };
-        window = std::make_unique<TConDos>();
-        window->show();
-    }
     void TearDown() override {
         qemu.reset();
-        window.reset();
-        TConDos::message_box_hook = nullptr;
-    }
-    void AttachImage(const std::string& path) {
-        window->file_dialog_hook = [path] { return QString::fromStdString(path); };
-        window->EnaFloppy->click();
-        ASSERT_TRUE(window->EnaFloppy->isChecked());
+        TWindowTest::TearDown();
     }
     void StartQemu() {
         log = TempPath("com1.log");
@@ -157,16 +143,6 @@ class QemuTarget : public testing::Test {
         }
         return rows;
     }
-    void Key(QEvent::Type type, int qt_key, quint32 linux_code) {
-        QKeyEvent e(type, qt_key, Qt::NoModifier, linux_code + 8, 0, 0);
-        QApplication::sendEvent(window->windowHandle(), &e);
-    }
-    void Tap(int qt_key, quint32 linux_code) {
-        Key(QEvent::KeyPress, qt_key, linux_code);
-        Key(QEvent::KeyRelease, qt_key, linux_code);
-    }
-
-    std::unique_ptr<TConDos> window;
     std::unique_ptr<TQemuTarget> qemu;
     std::string log;
     std::string still_text_;
