@@ -13,6 +13,7 @@
 #include "comm.h"
 #include "comm_port.h"
 #include "console_area.h"
+#include "console_menu.h"
 #include "form_view.h"
 #include "history.h"
 #include "keyboard.h"

@@ -1,17 +1,16 @@
 // What the console area shows and what the mouse selects there, over the history and the
-// screen: the view scrolled back into the history, the selection and its text, and the menu's
-// entries. The screen and the history stay as they are: this only composes the cells that the
-// form draws (TFormView::DrawCell) and reads text from them.
+// screen: the view scrolled back into the history, the selection and its text. The screen and
+// the history stay as they are: this only composes the cells that a front end draws and reads
+// text from them.
 //
 // Lines are numbered across history and screen: the history's oldest row that is still kept is
 // THistory::Entered() - Size(), the screen's row r is Entered() + r. A line number stays with its
 // row's text as rows enter the history, so a selection or a scrolled-back view stays on the same
 // text while new output comes; what falls off the history's far end leaves them too.
 //
-// Window thread only; owned by the form.
+// Window thread only; owned by the window's logic.
 #pragma once
 
-#include "form_view.h"
 #include "history.h"
 #include "screen.h"
 
@@ -19,37 +18,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// The commands of the console area's context menu, in the menu's order.
-enum TConsoleCommand : int {
-    ccCopy,           // the selection, or the whole screen when nothing is selected
-    ccPaste,          // the clipboard's text as keystrokes
-    ccSelectAll,      // history and screen
-    ccSaveText,       // the screen as UTF-8 text
-    ccSaveAnsi,       // the screen as code page 437 bytes with colour sequences
-    ccSavePng,        // the screen as a picture at its natural size
-    ccStartTextLog,   // asks for a file, then logs the rows that leave the screen
-    ccStopTextLog,
-    ccStartLineTrace, // asks for a file, then traces every byte on the line
-    ccStopLineTrace,
-    ccStopPaste,
-};
-
-// What the console's context menu offers depends on this, and on nothing else.
-struct TConsoleMenuState {
-    bool has_selection = false;
-    bool has_text = false;   // the screen or the history shows something
-    bool connected = false;
-    bool pasting = false;
-    bool text_log = false;   // a text log runs
-    bool line_trace = false; // a line trace runs
-};
-
-// The entries of the console's context menu, in their order, with which are enabled: Copy and
-// Select all when there is something to take; Paste while connected and no paste runs, Stop
-// paste while one runs; the saves and the logs at any time (a text log ends at Disconnect, a
-// line trace runs on until stopped).
-std::vector<TMenuEntry> ConsoleMenuEntries(const TConsoleMenuState& state);
 
 // How a selection grows while the button is held: by cells (one click), words (two) or rows
 // (three).

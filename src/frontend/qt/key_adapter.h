@@ -1,6 +1,6 @@
 // Brings the window system's key events to the PC scan codes and Windows virtual-key codes
 // that the key tables are indexed by, and reads the PC's own lock keys. One implementation per
-// platform (key_adapter_xkb.cpp for X11 and Wayland, key_adapter_win32.cpp for Windows).
+// platform (key_adapter_xkb.cpp for X11 and Wayland; the Win32 window reads key messages itself).
 // Window thread only.
 #pragma once
 
