@@ -29,3 +29,9 @@ TEST(LatencyAdvice, OnWindowsAnFtdiTimerAboveOneSendsTheUserToTheAdvancedSetting
     EXPECT_EQ(FtdiLatencyAdvice("COM7", 1), "");
     EXPECT_EQ(FtdiLatencyAdvice("COM7", 0), "");
 }
+
+TEST(LatencyAdvice, APortThatIsNoUsbAdapterOfThatKindGetsNone) {
+    // Linux: no ttyUSB name. Windows (wine): no FTDI device among the ports.
+    EXPECT_EQ(PortLatencyAdvice("COM1"), "");
+    EXPECT_EQ(PortLatencyAdvice("\\\\.\\COM12"), "");
+}
