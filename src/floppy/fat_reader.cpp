@@ -56,7 +56,8 @@ bool Layout(const uint8_t* b, size_t size, TLayout* l, std::string* why) {
 class TReader {
   public:
     TReader(const uint8_t* image, const TLayout& l, TFatTree& tree)
-        : image_(image), l_(l), tree_(tree) {}
+        : image_(image), l_(l), tree_(tree),
+          budget_(2 * uint64_t(l.clusters) * l.ClusterBytes()) {}
 
     // The chain from `first`, ending at an end mark, a free or reserved link, a cluster off
     // the disk, or one already in it.
@@ -69,9 +70,21 @@ class TReader {
         return chain;
     }
 
-    std::vector<uint8_t> ChainBytes(uint32_t first) const {
+    // The bytes of the chain from `first`, at most `limit` of them. Entries may share
+    // clusters (a damaged FAT, or a target that wrote nonsense), so all the chains read
+    // together are held to twice the disk's clusters: enough for any floppy that makes sense,
+    // and no damage can make the reading take more.
+    std::vector<uint8_t> ChainBytes(uint32_t first, uint64_t limit) {
         std::vector<uint8_t> bytes;
         for (const uint32_t c : Chain(first)) {
+            if (bytes.size() >= limit) break;
+            if (budget_ < l_.ClusterBytes()) {
+                if (!over_budget_) tree_.damage.push_back("the floppy's entries claim more "
+                                                          "clusters than it has: not all were read");
+                over_budget_ = true;
+                break;
+            }
+            budget_ -= l_.ClusterBytes();
             const uint8_t* p = image_ + l_.ClusterOffset(c);
             bytes.insert(bytes.end(), p, p + l_.ClusterBytes());
         }
@@ -101,6 +114,13 @@ class TReader {
                 continue;
             }
             if (e[0] == '.') continue; // "." and ".."
+            if (e[0] == ' ') {
+                // No DOS program can name it: told, not taken for a file.
+                tree_.damage.push_back((where.empty() ? std::string("the top folder") : where) +
+                                       ": an entry without a name (cluster " +
+                                       std::to_string(Get16(e + 26)) + ") was not read");
+                continue;
+            }
             TFatNode n;
             std::memcpy(n.short_bytes.data(), e, 11);
             n.short_name = ShortNameText(e, e[12]);
@@ -121,11 +141,11 @@ class TReader {
                 } else if (!dirs_seen_.insert(n.first_cluster).second || n.first_cluster < 2) {
                     tree_.damage.push_back(path + ": a folder that loops or has no clusters");
                 } else {
-                    const std::vector<uint8_t> sub = ChainBytes(n.first_cluster);
+                    const std::vector<uint8_t> sub = ChainBytes(n.first_cluster, UINT64_MAX);
                     Directory(sub.data(), sub.size(), path, depth + 1, &n.children, false);
                 }
             } else {
-                n.data = ChainBytes(n.first_cluster);
+                n.data = ChainBytes(n.first_cluster, n.size);
                 if (n.data.size() < n.size)
                     tree_.damage.push_back(path + ": its clusters hold " +
                                            std::to_string(n.data.size()) + " of its " +
@@ -167,6 +187,8 @@ class TReader {
     const TLayout& l_;
     TFatTree& tree_;
     std::set<uint32_t> dirs_seen_;
+    uint64_t budget_; // bytes of clusters that may still be read
+    bool over_budget_ = false;
 };
 
 } // namespace

@@ -3,6 +3,9 @@
 #include "disk_target.h"
 #include "fat_format.h"
 #include "fat_reader.h"
+#include "frame.h"
+
+#include <cstring>
 
 #include <gmock/gmock.h>
 
@@ -73,4 +76,35 @@ TEST_F(FloppyTest, AMemoryImageRefusesAWriteOffItsEndAndIsNotAttachedWhenShorter
     ASSERT_EQ(off_end.replies.size(), 2u);
     EXPECT_EQ(off_end.replies.at(1)[6], kDiskControllerFailure);
     EXPECT_EQ(memory->Bytes(), short_image);
+}
+
+// What a target may leave behind: every root entry claiming the same chain of the whole disk,
+// and an entry without a name. The reading stays within twice the disk and says what it cut.
+TEST(FatReader, DamagedEntriesAreToldAndTheReadingStaysBounded) {
+    const TFatFormat& f = *FindFatFormat("1.44M");
+    std::vector<uint8_t> image = BlankFatImage(f, "NO NAME    ", 1, 0, 0);
+    for (int copy = 0; copy < 2; ++copy)
+        for (uint32_t c = 2; c < f.Clusters() + 2; ++c)
+            SetFat12(image.data() + f.FatSector(copy) * 512, c,
+                     uint16_t(c + 1 < f.Clusters() + 2 ? c + 1 : 0xFFF));
+    uint8_t* root = image.data() + f.RootSector() * 512;
+    for (uint32_t i = 0; i < f.root_entries; ++i) {
+        uint8_t* e = root + i * 32;
+        std::memcpy(e, i == 0 ? "           " : "FILE    BIN", 11);
+        if (i) {
+            e[6] = uint8_t('A' + i / 26);
+            e[7] = uint8_t('A' + i % 26);
+        }
+        Put16(e + 26, 2);
+        Put16(e + 28, 0xFFFF);
+        Put16(e + 30, 0x00FF); // 16 MB claimed
+    }
+    TFatTree tree;
+    ASSERT_TRUE(ReadFatTree(image.data(), image.size(), &tree, nullptr));
+    ASSERT_EQ(tree.root.size(), f.root_entries - 1u);
+    size_t read = 0;
+    for (const TFatNode& n : tree.root) read += n.data.size();
+    EXPECT_LE(read, 2u * f.Clusters() * 512);
+    EXPECT_GE(tree.damage.size(), 2u);
+    EXPECT_NE(tree.damage.at(0).find("an entry without a name"), std::string::npos);
 }
