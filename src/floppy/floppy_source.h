@@ -22,6 +22,16 @@ struct TFloppySource {
     std::string path;                   // the image file, the folder, or the new image's file
     const TFatFormat* format = nullptr; // fkNewBlank (FindFatFormat)
     std::string label;                  // fkNewBlank: the volume label
+
+    static TFloppySource ImageFile(std::string path) {
+        return {TKind::fkImageFile, std::move(path), nullptr, {}};
+    }
+    static TFloppySource Folder(std::string path) {
+        return {TKind::fkFolder, std::move(path), nullptr, {}};
+    }
+    static TFloppySource NewBlank(std::string path, const TFatFormat* format, std::string label) {
+        return {TKind::fkNewBlank, std::move(path), format, std::move(label)};
+    }
 };
 
 class TFloppySession {

@@ -201,7 +201,9 @@ TChangesReport WriteChangesBeside(const std::string& chosen, const std::vector<u
         boot_sector = built.size() < kFatSectorBytes || now.size() < kFatSectorBytes ||
                       std::memcmp(built.data(), now.data(), kFatSectorBytes) != 0;
         if (changes.empty() && !boot_sector && after.damage.empty()) {
-            report.summary = "The target changed no file on the floppy of " + chosen + ".";
+            report.summary = "The target changed no file on the floppy of " + chosen +
+                             "; it wrote sectors that no file holds: save the floppy as an image "
+                             "to keep them.";
             return report;
         }
     }

@@ -44,6 +44,7 @@ struct TChangesReport {
 // beside `chosen` (UTF-8), naming the new folder after `when`. A folder of that name already
 // there is never reused: "-2", "-3" ... is appended. When `now` cannot be read as FAT12, the
 // whole image is written there as floppy.img instead, so that nothing the target wrote is lost;
-// a changed boot sector is named in CHANGES.TXT (only an image keeps it).
+// a changed boot sector is named in CHANGES.TXT (only an image keeps it), and sectors written
+// outside every file are named in the summary.
 TChangesReport WriteChangesBeside(const std::string& chosen, const std::vector<uint8_t>& built,
                                   const std::vector<uint8_t>& now, const TLocalTime& when);

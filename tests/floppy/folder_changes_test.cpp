@@ -2,6 +2,7 @@
 // both platforms (names beyond ASCII travel as UTF-8 in the program, wide on Windows).
 #include "disk_target.h"
 #include "fat_reader.h"
+#include "floppy_source.h"
 #include "folder_changes.h"
 #include "folder_image.h"
 #include "host_path.h"
@@ -83,4 +84,45 @@ TEST(FolderChanges, AnImageTheTargetLeftUnreadableIsKeptWhole) {
     ASSERT_TRUE(report.ok) << report.summary;
     EXPECT_THAT(report.summary, ::testing::HasSubstr("the whole image went to"));
     EXPECT_TRUE(ReadFileBytes(report.folder + "/floppy.img") == wiped);
+}
+
+// The session as the window will drive it: a folder attached, written to by the target, its
+// changes kept at Disconnect and its floppy saved as an image; a folder that cannot be built
+// and a new blank image.
+TEST_F(FloppyTest, ASessionServesAFolderKeepsItsChangesAndSavesItsImage) {
+    const std::string folder = dir.Path("served");
+    fs::create_directories(HostPath(folder));
+    Put(folder + "/a.txt", "a");
+    TFloppySession session;
+    rig.link.stop_request = false;
+    rig.port.open = true;
+    EXPECT_TRUE(session.Attach(TFloppySource::Folder(folder), service).empty());
+    ASSERT_TRUE(service.ImageAttached());
+    TDiskOp& write = target.Add(WriteOp(70, 1, 1, 3, 4)); // clusters no file uses
+    Serve();
+    ASSERT_EQ(write.replies.size(), 2u);
+    Disconnect();
+    const std::string line = session.Detach(TLocalTime{2027, 5, 6, 7, 8, 9});
+    EXPECT_EQ(line, "The target changed no file on the floppy of " + folder +
+                        "; it wrote sectors that no file holds: save the floppy as an image to "
+                        "keep them.");
+    ASSERT_EQ(session.SaveAsImage(dir.Path("saved.img")), "");
+    const std::vector<uint8_t> saved = ReadFileBytes(dir.Path("saved.img"));
+    ASSERT_EQ(saved.size(), 1474560u);
+    EXPECT_TRUE(
+        std::equal(write.data.begin(), write.data.end(), saved.begin() + (70 * 2 + 1) * 18 * 512));
+
+    Put(folder + "/b:c.txt", "x");
+    const std::vector<std::string> refused =
+        session.Attach(TFloppySource::Folder(folder), service);
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_THAT(refused[1], ::testing::HasSubstr("b:c.txt"));
+    EXPECT_FALSE(service.ImageAttached());
+
+    const std::string blank = dir.Path("new.img");
+    EXPECT_TRUE(session.Attach(TFloppySource::NewBlank(blank, FindFatFormat("720K"), "new"), service)
+                    .empty());
+    EXPECT_TRUE(service.ImageAttached());
+    EXPECT_EQ(service.Image().Geometry().total_sectors, 1440u);
+    EXPECT_EQ(ReadFileBytes(blank).size(), 737280u);
 }
