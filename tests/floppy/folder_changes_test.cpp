@@ -112,11 +112,12 @@ TEST_F(FloppyTest, ASessionServesAFolderKeepsItsChangesAndSavesItsImage) {
     EXPECT_TRUE(
         std::equal(write.data.begin(), write.data.end(), saved.begin() + (70 * 2 + 1) * 18 * 512));
 
-    Put(folder + "/b:c.txt", "x");
+    Put(folder + "/big.bin", std::string(3'000'000, 'b')); // more than 2.88 MB
     const std::vector<std::string> refused =
         session.Attach(TFloppySource::Folder(folder), service);
-    ASSERT_EQ(refused.size(), 2u);
-    EXPECT_THAT(refused[1], ::testing::HasSubstr("b:c.txt"));
+    ASSERT_EQ(refused.size(), 3u);
+    EXPECT_THAT(refused[1], ::testing::HasSubstr("does not fit on a 2.88 MB"));
+    EXPECT_THAT(refused[2], ::testing::HasSubstr("big.bin: does not fit"));
     EXPECT_FALSE(service.ImageAttached());
 
     const std::string blank = dir.Path("new.img");
