@@ -29,8 +29,8 @@ bool QueryString(HKEY key, const char* name, std::string* out) {
 
 // The FTDI driver's latency timer of port `com`; false when no FTDI port has that name.
 bool FtdiLatency(const std::string& com, uint32_t* latency) {
-    static const GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce,
-                                     {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    static const GUID kPortsClass = {
+        0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
     HDEVINFO set = ::SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE) return false;
     bool found = false;

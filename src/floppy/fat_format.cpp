@@ -29,10 +29,10 @@ constexpr size_t kBootCode = 0x3E; // after the extended parameter block
 //   key:  xor ah,ah; int 16h           ; wait for a key
 //         int 19h                      ; bootstrap: load the boot sector again
 //   hang: hlt; jmp hang
-constexpr uint8_t kCode[] = {
-    0xFA, 0x31, 0xC0, 0x8E, 0xD8, 0x8E, 0xC0, 0x8E, 0xD0, 0xBC, 0x00, 0x7C, 0xFB, 0xFC,
-    0xBE, 0x66, 0x7C, 0xAC, 0x84, 0xC0, 0x74, 0x09, 0xB4, 0x0E, 0xBB, 0x07, 0x00, 0xCD,
-    0x10, 0xEB, 0xF2, 0x30, 0xE4, 0xCD, 0x16, 0xCD, 0x19, 0xF4, 0xEB, 0xFD};
+constexpr uint8_t kCode[] = {0xFA, 0x31, 0xC0, 0x8E, 0xD8, 0x8E, 0xC0, 0x8E, 0xD0, 0xBC,
+                             0x00, 0x7C, 0xFB, 0xFC, 0xBE, 0x66, 0x7C, 0xAC, 0x84, 0xC0,
+                             0x74, 0x09, 0xB4, 0x0E, 0xBB, 0x07, 0x00, 0xCD, 0x10, 0xEB,
+                             0xF2, 0x30, 0xE4, 0xCD, 0x16, 0xCD, 0x19, 0xF4, 0xEB, 0xFD};
 constexpr char kMessage[] = "\r\nNot a system disk.\r\nPress any key to restart.\r\n";
 static_assert(kBootCode + sizeof kCode == 0x66, "the code's message address");
 static_assert(0x66 + sizeof kMessage <= 510, "the boot sector's signature stays free");
@@ -89,12 +89,13 @@ const TFatFormat* FindFatFormat(std::string_view name) {
 
 std::string FatFormatNames() {
     std::string names;
-    for (const TFatFormat& f : kFormats) names += (names.empty() ? "" : " ") + std::string(f.name);
+    for (const TFatFormat& f : kFormats)
+        names += (names.empty() ? "" : " ") + std::string(f.name);
     return names;
 }
 
-std::vector<uint8_t> BlankFatImage(const TFatFormat& f, const std::string& label11,
-                                   uint32_t serial, uint16_t fat_date, uint16_t fat_time) {
+std::vector<uint8_t> BlankFatImage(const TFatFormat& f, const std::string& label11, uint32_t serial,
+                                   uint16_t fat_date, uint16_t fat_time) {
     std::vector<uint8_t> image(f.ImageBytes(), 0);
     BootSector(f, label11, serial, image.data());
     for (int copy = 0; copy < 2; ++copy) {
@@ -128,9 +129,9 @@ std::string WriteBlankImage(const std::string& path, const TFatFormat& format,
                             const std::string& label) {
     const std::time_t now = std::time(nullptr);
     const TLocalTime local = LocalTimeOf(now);
-    return WriteImageFile(path, BlankFatImage(format, VolumeLabel(label),
-                                              static_cast<uint32_t>(now), FatDate(local),
-                                              FatTime(local)));
+    return WriteImageFile(path,
+                          BlankFatImage(format, VolumeLabel(label), static_cast<uint32_t>(now),
+                                        FatDate(local), FatTime(local)));
 }
 
 uint16_t GetFat12(const uint8_t* fat, uint32_t cluster) {

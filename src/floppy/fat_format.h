@@ -53,8 +53,9 @@ std::string FatFormatNames();
 std::vector<uint8_t> BlankFatImage(const TFatFormat& format, const std::string& label11,
                                    uint32_t serial, uint16_t fat_date, uint16_t fat_time);
 
-// Writes a blank image of `format` labelled from `label` (VolumeLabel, fat_names.h) to a new file at `path` (replacing one
-// there: the caller has asked the user), dated now. "" on success, else the system's reason.
+// Writes a blank image of `format` labelled from `label` (VolumeLabel, fat_names.h) to a new file
+// at `path` (replacing one there: the caller has asked the user), dated now. "" on success, else
+// the system's reason.
 std::string WriteBlankImage(const std::string& path, const TFatFormat& format,
                             const std::string& label);
 

@@ -16,7 +16,11 @@ bool CodePoints(std::string_view s, std::u32string* out) {
     out->clear();
     for (size_t i = 0; i < s.size();) {
         const auto b = static_cast<uint8_t>(s[i]);
-        const int more = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+        const int more = b < 0x80         ? 0
+                         : (b >> 5) == 6  ? 1
+                         : (b >> 4) == 14 ? 2
+                         : (b >> 3) == 30 ? 3
+                                          : -1;
         if (more < 0 || i + size_t(more) + 1 > s.size()) return false;
         char32_t c = more == 0 ? b : b & (0x3F >> more);
         for (int k = 1; k <= more; ++k) {
@@ -91,7 +95,8 @@ bool PlainShortName(const std::u32string& name, TShortName* out) {
         return false;
     if (dot != std::u32string::npos && ext.empty()) return false;
     uint8_t flags = 0;
-    for (const auto& [part, flag] : {std::pair{base, uint8_t(0x08)}, std::pair{ext, uint8_t(0x10)}}) {
+    for (const auto& [part, flag] :
+         {std::pair{base, uint8_t(0x08)}, std::pair{ext, uint8_t(0x10)}}) {
         bool lower = false, upper = false;
         for (const char32_t c : part) {
             if (c >= 0x80 || !ShortChar(Upper(c))) return false;
@@ -102,8 +107,10 @@ bool PlainShortName(const std::u32string& name, TShortName* out) {
         if (lower) flags |= flag;
     }
     out->bytes = Blank11();
-    for (size_t i = 0; i < base.size(); ++i) out->bytes[i] = uint8_t(Upper(base[i]));
-    for (size_t i = 0; i < ext.size(); ++i) out->bytes[8 + i] = uint8_t(Upper(ext[i]));
+    for (size_t i = 0; i < base.size(); ++i)
+        out->bytes[i] = uint8_t(Upper(base[i]));
+    for (size_t i = 0; i < ext.size(); ++i)
+        out->bytes[8 + i] = uint8_t(Upper(ext[i]));
     out->case_flags = flags;
     out->needs_long = false;
     return true;
@@ -200,7 +207,8 @@ std::string LongNameProblem(std::string_view name) {
     std::u32string points;
     if (!CodePoints(name, &points)) return "its name is not UTF-8 text";
     for (const char32_t c : points) {
-        if (c < 0x20 || c == 0x7F) return "its name holds a control character, which FAT cannot hold";
+        if (c < 0x20 || c == 0x7F)
+            return "its name holds a control character, which FAT cannot hold";
         if (std::u32string_view(U"\"*/:<>?\\|").find(c) != std::u32string_view::npos) {
             std::string shown;
             AppendUtf8(c, &shown);
@@ -213,7 +221,8 @@ std::string LongNameProblem(std::string_view name) {
     std::u16string units;
     Utf8ToUtf16(name, &units);
     if (units.size() > kMaxLongName)
-        return "its name is longer than FAT's 255 characters (" + std::to_string(units.size()) + ")";
+        return "its name is longer than FAT's 255 characters (" + std::to_string(units.size()) +
+               ")";
     return "";
 }
 
@@ -221,7 +230,8 @@ std::string FoldedName(std::string_view name) {
     std::u32string points;
     if (!CodePoints(name, &points)) return std::string(name);
     std::string out;
-    for (const char32_t c : points) AppendUtf8(Upper(c), &out);
+    for (const char32_t c : points)
+        AppendUtf8(Upper(c), &out);
     return out;
 }
 
@@ -245,7 +255,8 @@ std::vector<TShortName> MakeShortNames(const std::vector<std::string>& names) {
             continue;
         }
         for (uint32_t n = 1; n <= 999999; ++n) {
-            const std::array<uint8_t, 11> candidate = Compose(b.base, b.ext, "~" + std::to_string(n));
+            const std::array<uint8_t, 11> candidate =
+                Compose(b.base, b.ext, "~" + std::to_string(n));
             if (taken.insert(candidate).second) {
                 out[i].bytes = candidate;
                 break;
@@ -258,7 +269,8 @@ std::vector<TShortName> MakeShortNames(const std::vector<std::string>& names) {
 std::string ShortNameText(const uint8_t* name11, uint8_t case_flags) {
     auto part = [&](size_t from, size_t n, bool lower) {
         size_t len = n;
-        while (len > 0 && name11[from + len - 1] == ' ') --len;
+        while (len > 0 && name11[from + len - 1] == ' ')
+            --len;
         std::string s;
         for (size_t i = 0; i < len; ++i) {
             uint8_t b = name11[from + i];
@@ -283,7 +295,8 @@ std::string VolumeLabel(std::string_view name) {
         const int byte = c == U' ' ? ' ' : OemByte(Upper(c));
         label.push_back(static_cast<char>(byte < 0 ? '_' : byte));
     }
-    while (!label.empty() && label.back() == ' ') label.pop_back();
+    while (!label.empty() && label.back() == ' ')
+        label.pop_back();
     if (label.empty()) label = "NO NAME";
     label.resize(11, ' ');
     return label;
@@ -291,9 +304,11 @@ std::string VolumeLabel(std::string_view name) {
 
 std::string LabelText(const uint8_t* label11) {
     size_t len = 11;
-    while (len > 0 && label11[len - 1] == ' ') --len;
+    while (len > 0 && label11[len - 1] == ' ')
+        --len;
     std::string s;
-    for (size_t i = 0; i < len; ++i) AppendUtf8(Cp437ToUnicode(label11[i]), &s);
+    for (size_t i = 0; i < len; ++i)
+        AppendUtf8(Cp437ToUnicode(label11[i]), &s);
     return s;
 }
 

@@ -62,4 +62,6 @@ uint8_t ShortNameChecksum(const uint8_t* name11);
 // entry on disk.
 std::vector<TDirEntryBytes> LongNameEntries(std::u16string_view name, uint8_t checksum);
 // How many entries a long name of `units` UTF-16 characters takes.
-inline size_t LongNameEntryCount(size_t units) { return (units + 12) / 13; }
+inline size_t LongNameEntryCount(size_t units) {
+    return (units + 12) / 13;
+}

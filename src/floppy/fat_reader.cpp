@@ -41,8 +41,8 @@ bool Layout(const uint8_t* b, size_t size, TLayout* l, std::string* why) {
     l->fat_offset = reserved * kFatSectorBytes;
     l->fat_bytes = per_fat * kFatSectorBytes;
     l->root_offset = (reserved + fats * per_fat) * kFatSectorBytes;
-    l->root_bytes = (root_entries * kFatEntryBytes + kFatSectorBytes - 1) / kFatSectorBytes *
-                    kFatSectorBytes;
+    l->root_bytes =
+        (root_entries * kFatEntryBytes + kFatSectorBytes - 1) / kFatSectorBytes * kFatSectorBytes;
     l->data_offset = l->root_offset + l->root_bytes;
     const uint64_t disk = uint64_t(total) * kFatSectorBytes;
     if (disk > size || l->data_offset >= disk) return fail("its layout is larger than the image");
@@ -56,8 +56,7 @@ bool Layout(const uint8_t* b, size_t size, TLayout* l, std::string* why) {
 class TReader {
   public:
     TReader(const uint8_t* image, const TLayout& l, TFatTree& tree)
-        : image_(image), l_(l), tree_(tree),
-          budget_(2 * uint64_t(l.clusters) * l.ClusterBytes()) {}
+        : image_(image), l_(l), tree_(tree), budget_(2 * uint64_t(l.clusters) * l.ClusterBytes()) {}
 
     // The chain from `first`, ending at an end mark, a free or reserved link, a cluster off
     // the disk, or one already in it.
@@ -79,8 +78,9 @@ class TReader {
         for (const uint32_t c : Chain(first)) {
             if (bytes.size() >= limit) break;
             if (budget_ < l_.ClusterBytes()) {
-                if (!over_budget_) tree_.damage.push_back("the floppy's entries claim more "
-                                                          "clusters than it has: not all were read");
+                if (!over_budget_)
+                    tree_.damage.push_back("the floppy's entries claim more "
+                                           "clusters than it has: not all were read");
                 over_budget_ = true;
                 break;
             }
@@ -175,7 +175,8 @@ class TReader {
             *expect = 0;
             return;
         }
-        for (int j = 0; j < 13; ++j) (*name)[size_t(ord - 1) * 13 + size_t(j)] = char16_t(Get16(e + kPlaces[j]));
+        for (int j = 0; j < 13; ++j)
+            (*name)[size_t(ord - 1) * 13 + size_t(j)] = char16_t(Get16(e + kPlaces[j]));
         *expect = ord;
         if (ord == 1) {
             const size_t end = name->find(u'\0');

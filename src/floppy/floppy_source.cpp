@@ -17,15 +17,18 @@ std::vector<std::string> TFloppySession::Attach(const TFloppySource& source,
     case TFloppySource::TKind::fkNewBlank: {
         if (!source.format) return {"No format was chosen for the new floppy image."};
         const std::string why = WriteBlankImage(source.path, *source.format, source.label);
-        if (!why.empty()) return {"The new floppy image " + source.path + " cannot be written: " + why};
+        if (!why.empty())
+            return {"The new floppy image " + source.path + " cannot be written: " + why};
         service.OpenImage(source.path);
         break;
     }
     case TFloppySource::TKind::fkFolder: {
-        TFolderImage folder = BuildFolderImage(source.path, static_cast<uint32_t>(std::time(nullptr)));
+        TFolderImage folder =
+            BuildFolderImage(source.path, static_cast<uint32_t>(std::time(nullptr)));
         if (!folder.Built()) {
-            std::vector<std::string> lines = {"The folder " + source.path +
-                                              " cannot be served as a floppy; nothing is attached:"};
+            std::vector<std::string> lines = {
+                "The folder " + source.path +
+                " cannot be served as a floppy; nothing is attached:"};
             lines.insert(lines.end(), folder.left_out.begin(), folder.left_out.end());
             return lines;
         }

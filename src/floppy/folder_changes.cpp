@@ -72,8 +72,9 @@ void SetTime(const fs::path& p, const TFatNode& n) {
     const std::time_t t = TimeOfLocal(FromFat(n.date, n.time));
     if (t == -1) return;
     std::error_code ec;
-    fs::last_write_time(p, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t)),
-                        ec); // the bytes matter; a date the system refuses is no failure
+    fs::last_write_time(
+        p, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t)),
+        ec); // the bytes matter; a date the system refuses is no failure
 }
 
 const char* KindText(TFloppyChange::TKind k) {
@@ -91,9 +92,12 @@ const char* KindText(TFloppyChange::TKind k) {
 // "2 new, 1 changed, 1 new folder"
 std::string Tally(const std::vector<TFloppyChange>& changes, bool boot_sector) {
     int counts[6] = {};
-    for (const TFloppyChange& c : changes) ++counts[int(c.kind)];
-    static const char* const kWords[6][2] = {{"new", "new"},         {"changed", "changed"},
-                                             {"renamed", "renamed"}, {"deleted", "deleted"},
+    for (const TFloppyChange& c : changes)
+        ++counts[int(c.kind)];
+    static const char* const kWords[6][2] = {{"new", "new"},
+                                             {"changed", "changed"},
+                                             {"renamed", "renamed"},
+                                             {"deleted", "deleted"},
                                              {"new folder", "new folders"},
                                              {"deleted folder", "deleted folders"}};
     std::string text;
@@ -150,9 +154,9 @@ std::vector<TFloppyChange> CompareFatTrees(const TFatTree& before, const TFatTre
         const bool dir = w.node->IsDirectory();
         if (it == now.end() || it->second.node->IsDirectory() != dir)
             (dir ? changes : deleted)
-                .push_back({dir ? TFloppyChange::TKind::ckDeletedFolder
-                                : TFloppyChange::TKind::ckDeleted,
-                            w.path, "", w.node});
+                .push_back(
+                    {dir ? TFloppyChange::TKind::ckDeletedFolder : TFloppyChange::TKind::ckDeleted,
+                     w.path, "", w.node});
     }
     // A file gone from one name whose clusters and bytes are found under a new one.
     std::set<size_t> renamed_from;
@@ -175,9 +179,11 @@ std::vector<TFloppyChange> CompareFatTrees(const TFatTree& before, const TFatTre
         }
     for (TFloppyChange& c : changes)
         if (c.kind == TFloppyChange::TKind::ckDeletedFolder) c.node = nullptr;
-    std::stable_sort(changes.begin(), changes.end(), [](const TFloppyChange& a, const TFloppyChange& b) {
-        return a.kind == TFloppyChange::TKind::ckNewFolder && b.kind != TFloppyChange::TKind::ckNewFolder;
-    });
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const TFloppyChange& a, const TFloppyChange& b) {
+                         return a.kind == TFloppyChange::TKind::ckNewFolder &&
+                                b.kind != TFloppyChange::TKind::ckNewFolder;
+                     });
     changes.insert(changes.end(), created.begin(), created.end());
     return changes;
 }
@@ -230,10 +236,11 @@ TChangesReport WriteChangesBeside(const std::string& chosen, const std::vector<u
     if (!readable) {
         write("floppy.img", now, nullptr);
         report.ok = failure.empty();
-        report.summary = report.ok ? "The floppy's files could not be read (" + why +
-                                         "): the whole image went to " + report.folder + "/floppy.img"
-                                   : "The floppy's image could not be kept in " + report.folder +
-                                         " (" + failure + ")";
+        report.summary =
+            report.ok
+                ? "The floppy's files could not be read (" + why + "): the whole image went to " +
+                      report.folder + "/floppy.img"
+                : "The floppy's image could not be kept in " + report.folder + " (" + failure + ")";
         return report;
     }
 
@@ -255,8 +262,10 @@ TChangesReport WriteChangesBeside(const std::string& chosen, const std::vector<u
         if (c.node && c.path.find('/') == std::string::npos) top_names.insert(FoldedName(c.path));
     }
     if (boot_sector)
-        list += std::string("boot sector     changed; only an image of the floppy keeps it") + kLineEnd;
-    for (const std::string& d : after.damage) list += "damaged         " + d + kLineEnd;
+        list +=
+            std::string("boot sector     changed; only an image of the floppy keeps it") + kLineEnd;
+    for (const std::string& d : after.damage)
+        list += "damaged         " + d + kLineEnd;
     // The list takes a name that no file of the target's has.
     std::string list_name = "CHANGES.TXT";
     for (int n = 1; top_names.count(FoldedName(list_name)); ++n)
@@ -266,7 +275,7 @@ TChangesReport WriteChangesBeside(const std::string& chosen, const std::vector<u
     report.ok = failure.empty();
     report.summary = report.ok ? "The target's changes (" + Tally(changes, boot_sector) +
                                      ") went to " + report.folder
-                               : "The target's changes could not all be kept in " +
-                                     report.folder + " (" + failure + ")";
+                               : "The target's changes could not all be kept in " + report.folder +
+                                     " (" + failure + ")";
     return report;
 }

@@ -23,8 +23,8 @@
 struct TFloppyChange {
     enum class TKind { ckNew, ckChanged, ckRenamed, ckDeleted, ckNewFolder, ckDeletedFolder };
     TKind kind = TKind::ckNew;
-    std::string path;              // on the floppy, names joined with '/'
-    std::string old_path;          // ckRenamed: where it was
+    std::string path;               // on the floppy, names joined with '/'
+    std::string old_path;           // ckRenamed: where it was
     const TFatNode* node = nullptr; // the entry at Disconnect (not for the deleted ones)
 };
 
@@ -33,10 +33,10 @@ struct TFloppyChange {
 std::vector<TFloppyChange> CompareFatTrees(const TFatTree& before, const TFatTree& after);
 
 struct TChangesReport {
-    bool ok = true;           // false when the changes could not all be written
-    bool changed = false;     // the target changed something
-    std::string folder;       // the folder the changes went to; "" when none was made
-    std::string summary;      // one line for the console
+    bool ok = true;                   // false when the changes could not all be written
+    bool changed = false;             // the target changed something
+    std::string folder;               // the folder the changes went to; "" when none was made
+    std::string summary;              // one line for the console
     std::vector<std::string> written; // paths written below `folder`, CHANGES.TXT last
 };
 

@@ -100,7 +100,8 @@ class TBuilder {
             }
             node->children.push_back(std::move(child));
         }
-        if (ec) LeftOut(where.empty() ? "the folder" : where, "cannot be read (" + ec.message() + ")");
+        if (ec)
+            LeftOut(where.empty() ? "the folder" : where, "cannot be read (" + ec.message() + ")");
         std::sort(node->children.begin(), node->children.end(),
                   [](const TNode& a, const TNode& b) { return a.name < b.name; });
     }
@@ -109,7 +110,8 @@ class TBuilder {
     void Name(TNode* dir, const std::string& where, const std::string& short_path,
               size_t long_path) {
         std::vector<std::string> names;
-        for (const TNode& c : dir->children) names.push_back(c.name);
+        for (const TNode& c : dir->children)
+            names.push_back(c.name);
         const std::vector<TShortName> shorts = MakeShortNames(names);
         for (size_t i = 0; i < dir->children.size(); ++i) {
             TNode& c = dir->children[i];
@@ -122,7 +124,8 @@ class TBuilder {
                 LeftOut(path, "its path on the floppy is longer than 255 characters");
             } else if (c.dir && shortp.size() > kMaxShortPath) {
                 LeftOut(path, "nested too deep: DOS reaches folders up to 63 characters from "
-                              "the root (" + shortp + ")");
+                              "the root (" +
+                                  shortp + ")");
             } else if (c.dir) {
                 Name(&c, path, shortp, longp);
             }
@@ -144,8 +147,9 @@ class TBuilder {
     // clusters used.
     static uint32_t Place(TNode* dir, const TFatFormat& f, uint32_t next) {
         for (TNode& c : dir->children) {
-            c.clusters = c.dir ? std::max<uint32_t>(1, ClustersFor((Entries(c) + 2) * kFatEntryBytes, f))
-                               : ClustersFor(c.size, f);
+            c.clusters =
+                c.dir ? std::max<uint32_t>(1, ClustersFor((Entries(c) + 2) * kFatEntryBytes, f))
+                      : ClustersFor(c.size, f);
             c.first_cluster = c.clusters ? next : 0;
             next += c.clusters;
         }
@@ -166,7 +170,8 @@ class TBuilder {
         const uint32_t needed = Place(root, f, 2) - 2;
         LeftOut("the folder", "does not fit on a " + std::string(f.caption) + " floppy: it needs " +
                                   std::to_string(uint64_t(needed) * f.ClusterBytes() / 1024) +
-                                  " KB in " + std::to_string(needed) + " clusters, the floppy has " +
+                                  " KB in " + std::to_string(needed) +
+                                  " clusters, the floppy has " +
                                   std::to_string(uint64_t(f.Clusters()) * f.ClusterBytes() / 1024) +
                                   " KB; its top folder needs " + std::to_string(root_entries) +
                                   " entries of " + std::to_string(f.root_entries));
@@ -329,8 +334,8 @@ TFolderImage BuildFolderImage(const std::string& folder, uint32_t serial) {
     b.Place(&root, *format, 2);
     b.image_ = image.data();
     const bool labelled = label != "NO NAME    ";
-    b.Emit(root, image.data() + format->RootSector() * kFatSectorBytes +
-                     (labelled ? kFatEntryBytes : 0),
+    b.Emit(root,
+           image.data() + format->RootSector() * kFatSectorBytes + (labelled ? kFatEntryBytes : 0),
            "", *format, 0, 0, true);
     if (!b.result.left_out.empty()) {
         b.result.files = 0;

@@ -23,7 +23,7 @@
 #include <vector>
 
 struct TFolderImage {
-    std::vector<uint8_t> bytes;        // the image; empty when anything was left out
+    std::vector<uint8_t> bytes;         // the image; empty when anything was left out
     const TFatFormat* format = nullptr; // its format, when built
     std::vector<std::string> left_out;  // "docs/a:b.txt: its name holds ':', ..." (paths with '/')
     uint32_t files = 0, folders = 0;    // what the image holds

@@ -31,7 +31,8 @@ TEST_F(FloppyTest, EveryBlankFormatIsIdentifiedWithItsGeometryAndReadsAsAnEmptyL
         service.OpenMemoryImage(memory, f.name);
         service.AllocTrackBuffer();
         const std::string screen = ScreenText(rig.screen);
-        EXPECT_THAT(screen, HasSubstr("Total Sectors:       " + std::to_string(f.total_sectors) + " "));
+        EXPECT_THAT(screen,
+                    HasSubstr("Total Sectors:       " + std::to_string(f.total_sectors) + " "));
         EXPECT_THAT(screen,
                     HasSubstr("Sectors Per Track:   " + std::to_string(f.sectors_per_track) + " "));
         EXPECT_EQ(service.Image().Geometry().total_sectors, f.total_sectors);
@@ -44,7 +45,8 @@ TEST_F(FloppyTest, EveryBlankFormatIsIdentifiedWithItsGeometryAndReadsAsAnEmptyL
         Serve();
         EXPECT_EQ(read.read_data, write.data);
         const size_t at = f.ImageBytes() - f.sectors_per_track * 512u;
-        EXPECT_TRUE(std::equal(write.data.begin(), write.data.end(), memory->Bytes().begin() + long(at)));
+        EXPECT_TRUE(
+            std::equal(write.data.begin(), write.data.end(), memory->Bytes().begin() + long(at)));
         EXPECT_TRUE(std::equal(blank.begin(), blank.begin() + long(at), memory->Bytes().begin()));
         Disconnect();
 
@@ -65,7 +67,8 @@ TEST_F(FloppyTest, AMemoryImageRefusesAWriteOffItsEndAndIsNotAttachedWhenShorter
     EXPECT_THAT(ScreenText(rig.screen), HasSubstr("Can not open image file tiny"));
 
     // A boot sector that claims more sectors than the memory holds: the last ones are not there.
-    std::vector<uint8_t> short_image = BlankFatImage(*FindFatFormat("720K"), "NO NAME    ", 1, 0, 0);
+    std::vector<uint8_t> short_image =
+        BlankFatImage(*FindFatFormat("720K"), "NO NAME    ", 1, 0, 0);
     short_image.resize(short_image.size() - 9 * 512);
     auto memory = std::make_shared<TMemoryImage>(short_image);
     rig.link.stop_request = false;
@@ -103,7 +106,8 @@ TEST(FatReader, DamagedEntriesAreToldAndTheReadingStaysBounded) {
     ASSERT_TRUE(ReadFatTree(image.data(), image.size(), &tree, nullptr));
     ASSERT_EQ(tree.root.size(), f.root_entries - 1u);
     size_t read = 0;
-    for (const TFatNode& n : tree.root) read += n.data.size();
+    for (const TFatNode& n : tree.root)
+        read += n.data.size();
     EXPECT_LE(read, 2u * f.Clusters() * 512);
     EXPECT_GE(tree.damage.size(), 2u);
     EXPECT_NE(tree.damage.at(0).find("an entry without a name"), std::string::npos);

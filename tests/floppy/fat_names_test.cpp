@@ -12,7 +12,8 @@ std::string Short(const TShortName& s) {
 
 std::vector<std::string> Shorts(const std::vector<std::string>& names) {
     std::vector<std::string> out;
-    for (const TShortName& s : MakeShortNames(names)) out.push_back(Short(s));
+    for (const TShortName& s : MakeShortNames(names))
+        out.push_back(Short(s));
     return out;
 }
 
@@ -20,19 +21,20 @@ std::vector<std::string> Shorts(const std::vector<std::string>& names) {
 
 TEST(FatShortNames, EachNameAloneGetsTheShortNameWindowsGivesIt) {
     const std::pair<const char*, const char*> cases[] = {
-        {"README.TXT", "README.TXT"},          // a short name already
-        {"readme.txt", "README.TXT"},          // one case a part: the case flags keep it
-        {"Makefile", "MAKEFILE +long"},        // mixed case: a long name, no tail
+        {"README.TXT", "README.TXT"},   // a short name already
+        {"readme.txt", "README.TXT"},   // one case a part: the case flags keep it
+        {"Makefile", "MAKEFILE +long"}, // mixed case: a long name, no tail
         {"ReadMe.txt", "README.TXT +long"},
-        {"Long name.txt", "LONGNA~1.TXT +long"}, // blanks dropped, cut to 8: a tail
-        {"archive.tar.gz", "ARCHIV~1.GZ +long"}, // the last period makes the extension
-        {"a+b=c.txt", "A_B_C~1.TXT +long"},     // characters a short name lacks become '_'
-        {".profile", "PROFIL~1 +long"},         // leading periods dropped
-        {"notes.text", "NOTES~1.TEX +long"},    // extension cut to 3
+        {"Long name.txt", "LONGNA~1.TXT +long"},      // blanks dropped, cut to 8: a tail
+        {"archive.tar.gz", "ARCHIV~1.GZ +long"},      // the last period makes the extension
+        {"a+b=c.txt", "A_B_C~1.TXT +long"},           // characters a short name lacks become '_'
+        {".profile", "PROFIL~1 +long"},               // leading periods dropped
+        {"notes.text", "NOTES~1.TEX +long"},          // extension cut to 3
         {"caf\xc3\xa9.doc", "CAF\xc3\x89.DOC +long"}, // code page 437 holds É (90)
         {"\xe2\x82\xac.txt", "_~1.TXT +long"},        // and not the euro sign
     };
-    for (const auto& [name, expected] : cases) EXPECT_EQ(Shorts({name})[0], expected) << name;
+    for (const auto& [name, expected] : cases)
+        EXPECT_EQ(Shorts({name})[0], expected) << name;
 
     const TShortName lower = MakeShortNames({"readme.txt"})[0];
     EXPECT_EQ(lower.case_flags, 0x18);
@@ -42,7 +44,8 @@ TEST(FatShortNames, EachNameAloneGetsTheShortNameWindowsGivesIt) {
 
 TEST(FatShortNames, CollisionsTakeTheNextNumberAndShortenTheBaseForLongerTails) {
     std::vector<std::string> names;
-    for (int i = 1; i <= 11; ++i) names.push_back("Long name " + std::to_string(i) + ".txt");
+    for (int i = 1; i <= 11; ++i)
+        names.push_back("Long name " + std::to_string(i) + ".txt");
     const std::vector<std::string> got = Shorts(names);
     EXPECT_EQ(got[0], "LONGNA~1.TXT +long");
     EXPECT_EQ(got[1], "LONGNA~2.TXT +long");
@@ -53,8 +56,8 @@ TEST(FatShortNames, CollisionsTakeTheNextNumberAndShortenTheBaseForLongerTails) 
     // A real file of that short name keeps it, whatever the order; names that lose nothing
     // take a tail only when their plain short name is taken.
     EXPECT_EQ(Shorts({"Long name.txt", "LONGNA~1.TXT", "ReadMe.txt", "README.TXT"}),
-              (std::vector<std::string>{"LONGNA~2.TXT +long", "LONGNA~1.TXT",
-                                        "README~1.TXT +long", "README.TXT"}));
+              (std::vector<std::string>{"LONGNA~2.TXT +long", "LONGNA~1.TXT", "README~1.TXT +long",
+                                        "README.TXT"}));
 }
 
 TEST(FatLongNames, NamesFatCannotHoldAreToldWithTheirReason) {

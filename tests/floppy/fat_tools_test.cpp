@@ -24,10 +24,12 @@ struct TRun {
 
 TRun Shell(const std::string& command) {
     TRun r;
-    FILE* p = popen(("PATH=$PATH:/usr/sbin:/sbin MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+    FILE* p =
+        popen(("PATH=$PATH:/usr/sbin:/sbin MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
     if (!p) return r;
     char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        r.output.append(buf, n);
     r.status = pclose(p);
     return r;
 }
@@ -78,7 +80,8 @@ TEST_F(FatTools, EveryBlankFormatIsCleanForFsckAndEmptyForMdir) {
         EXPECT_THAT(mdir.output, HasSubstr("Volume in drive : is BLANK DISK"));
         EXPECT_THAT(mdir.output, HasSubstr("No files"));
         const TRun info = Shell("minfo -i '" + image + "' ::");
-        EXPECT_THAT(info.output, HasSubstr("sectors per track: " + std::to_string(f.sectors_per_track)));
+        EXPECT_THAT(info.output,
+                    HasSubstr("sectors per track: " + std::to_string(f.sectors_per_track)));
     }
 }
 
@@ -91,7 +94,8 @@ TEST_F(FatTools, AFolderWithLongNamesSubfoldersAndDatesReadsBackWhole) {
     WriteText(folder + "/README.TXT", "read me\r\n");
     WriteText(folder + "/readme lower.txt", "lower\r\n");
     WriteText(folder + "/A long name that takes three entries.txt", "three\r\n");
-    for (int i = 1; i <= 3; ++i) WriteText(folder + "/Report " + std::to_string(i) + ".txt", "r");
+    for (int i = 1; i <= 3; ++i)
+        WriteText(folder + "/Report " + std::to_string(i) + ".txt", "r");
     WriteText(folder + "/empty.txt", "");
     SetLocalTime(folder + "/README.TXT", 2021, 3, 4, 5, 6, 8);
     SetLocalTime(folder + "/Sub folder/deeper/data.bin", 1999, 12, 31, 23, 59, 58);
@@ -115,7 +119,8 @@ TEST_F(FatTools, AFolderWithLongNamesSubfoldersAndDatesReadsBackWhole) {
     EXPECT_THAT(deep.output, HasSubstr("data     bin     70000 1999-12-31  23:59"));
 
     const std::string out = dir.Path("data.out");
-    const TRun copy = Shell("mcopy -n -i '" + image + "' '::Sub folder/deeper/data.bin' '" + out + "'");
+    const TRun copy =
+        Shell("mcopy -n -i '" + image + "' '::Sub folder/deeper/data.bin' '" + out + "'");
     ASSERT_EQ(copy.status, 0) << copy.output;
     EXPECT_EQ(ReadFileBytes(out), big);
     EXPECT_EQ(Shell("mtype -i '" + image + "' '::readme lower.txt'").output, "lower\r\n");

@@ -25,7 +25,8 @@ std::string Get(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-const std::string kUbung = "\xc3\x9c" "bung \xe2\x9c\x93.txt"; // "Übung ✓.txt"
+const std::string kUbung = "\xc3\x9c"
+                           "bung \xe2\x9c\x93.txt"; // "Übung ✓.txt"
 
 } // namespace
 
@@ -57,7 +58,8 @@ TEST(FolderChanges, WhatOneStateOfAFolderAddsToAnotherIsKeptBesideItUnderItsOwnN
     const TChangesReport report =
         WriteChangesBeside(a, before.bytes, after.bytes, TLocalTime{2027, 1, 2, 3, 4, 5});
     ASSERT_TRUE(report.ok) << report.summary;
-    EXPECT_TRUE(fs::equivalent(HostPath(report.folder), HostPath(a + "-from-target-20270102-030405")))
+    EXPECT_TRUE(
+        fs::equivalent(HostPath(report.folder), HostPath(a + "-from-target-20270102-030405")))
         << report.folder;
     EXPECT_EQ(Get(report.folder + "/" + kUbung), "eins und zwei");
     EXPECT_EQ(Get(report.folder + "/docs/Neu \xc3\xa4.txt"), "neu");
@@ -113,16 +115,16 @@ TEST_F(FloppyTest, ASessionServesAFolderKeepsItsChangesAndSavesItsImage) {
         std::equal(write.data.begin(), write.data.end(), saved.begin() + (70 * 2 + 1) * 18 * 512));
 
     Put(folder + "/big.bin", std::string(3'000'000, 'b')); // more than 2.88 MB
-    const std::vector<std::string> refused =
-        session.Attach(TFloppySource::Folder(folder), service);
+    const std::vector<std::string> refused = session.Attach(TFloppySource::Folder(folder), service);
     ASSERT_EQ(refused.size(), 3u);
     EXPECT_THAT(refused[1], ::testing::HasSubstr("does not fit on a 2.88 MB"));
     EXPECT_THAT(refused[2], ::testing::HasSubstr("big.bin: does not fit"));
     EXPECT_FALSE(service.ImageAttached());
 
     const std::string blank = dir.Path("new.img");
-    EXPECT_TRUE(session.Attach(TFloppySource::NewBlank(blank, FindFatFormat("720K"), "new"), service)
-                    .empty());
+    EXPECT_TRUE(
+        session.Attach(TFloppySource::NewBlank(blank, FindFatFormat("720K"), "new"), service)
+            .empty());
     EXPECT_TRUE(service.ImageAttached());
     EXPECT_EQ(service.Image().Geometry().total_sectors, 1440u);
     EXPECT_EQ(ReadFileBytes(blank).size(), 737280u);

@@ -34,8 +34,8 @@ std::string Text(const std::string& path) {
 }
 
 // Every file below `root`: relative path -> bytes and modification time.
-std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>> Snapshot(
-    const std::string& root) {
+std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>>
+Snapshot(const std::string& root) {
     std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>> files;
     for (const auto& e : fs::recursive_directory_iterator(root))
         files[fs::relative(e.path(), root).string()] = {
@@ -93,8 +93,9 @@ TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
     ASSERT_EQ(target_state.size(), built.bytes.size());
     int differing = 0;
     for (size_t at = 0; at < target_state.size(); at += 512)
-        differing += !std::equal(target_state.begin() + long(at), target_state.begin() + long(at) + 512,
-                                 built.bytes.begin() + long(at));
+        differing +=
+            !std::equal(target_state.begin() + long(at), target_state.begin() + long(at) + 512,
+                        built.bytes.begin() + long(at));
 
     auto memory = std::make_shared<TMemoryImage>(built.bytes);
     TChildProcess target({QUORVIK_TARGET_BIN, "--write-from", after, "--wait-connect",
@@ -102,8 +103,9 @@ TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
     const std::string first = target.FirstLine();
     ASSERT_EQ(first.rfind("QUORVIK_COM1=/dev/pts/", 0), 0u) << first;
     TConsoleRig console(memory, 100, OpenRaw(first.substr(13)));
-    ASSERT_TRUE(target.WaitForOutput([](const std::string& out) { return out.find("summary ") != std::string::npos; },
-                                     std::chrono::seconds(60)))
+    ASSERT_TRUE(target.WaitForOutput(
+        [](const std::string& out) { return out.find("summary ") != std::string::npos; },
+        std::chrono::seconds(60)))
         << target.Output();
     auto summary = SummaryFields(target.Output());
     EXPECT_EQ(summary["result"], "ok") << target.Output();
@@ -112,12 +114,13 @@ TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
     console.Stop();
     ASSERT_TRUE(memory->Bytes() == target_state) << "the served image is the target's";
 
-    const TChangesReport report =
-        WriteChangesBeside(folder, built.bytes, memory->Bytes(), TLocalTime{2026, 12, 10, 14, 3, 22});
+    const TChangesReport report = WriteChangesBeside(folder, built.bytes, memory->Bytes(),
+                                                     TLocalTime{2026, 12, 10, 14, 3, 22});
     EXPECT_TRUE(report.ok) << report.summary;
     EXPECT_EQ(report.folder, dir.Path("Shared disk-from-target-20261210-140322"));
     EXPECT_EQ(report.summary, "The target's changes (2 new, 2 changed, 1 renamed, 1 deleted, "
-                              "1 new folder) went to " + report.folder);
+                              "1 new folder) went to " +
+                                  report.folder);
     const std::map<std::string, std::string> expected = {
         {"MOVED.TXT", std::string(3000, 'm')}, // mren names it in upper case
         {"New notes.txt", "written by the target\r\n"},
