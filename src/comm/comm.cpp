@@ -2,6 +2,7 @@
 
 #include "comm_device.h"
 #include "comm_names.h"
+#include "latency_advice.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -183,6 +184,7 @@ void TThreadComm::Open() {
             already_open = true;
         } else {
             CreateHandle();
+            open_advice_ = enabled_ && !network_device_ ? PortLatencyAdvice(DevicePath()) : "";
             if (enabled_) {
                 UpdateCommTimeouts();
                 UpdateDataControlBlock();

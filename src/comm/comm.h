@@ -132,6 +132,10 @@ class TThreadComm : public TComponent {
     // event thread; Close closes it. Should the system refuse a new thread, std::system_error
     // leaves Open the same way.
     void Open();
+    // After an Open that opened a serial device: one line for the user when the device will
+    // make disk service slow (a USB adapter's latency timer above 1 ms, latency_advice.h),
+    // else "". "" after an Open that failed and for network ports.
+    std::string OpenAdvice() const { return open_advice_; }
     // Stops the event thread (never kills it; see TCommEventThread::Stop), discards both
     // queues, restores the device's saved settings and closes it. Nothing while closed.
     void Close();
@@ -260,6 +264,7 @@ class TThreadComm : public TComponent {
     TFlowControl flow_control_ = fcDefault;
     int user_baud_ = 0;
     TMainThreadPoster* poster_ = nullptr;
+    std::string open_advice_;
 };
 
 // The component as the window places it: the settings and events of TThreadComm, nothing more.

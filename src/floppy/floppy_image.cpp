@@ -15,18 +15,33 @@ constexpr size_t kItemBytes = 512; // transfers always move 512-byte items
 
 void TFloppyImage::OpenImage(const std::string& path) {
     ++generation_;
+    memory_.reset();
+    const TOpenMode mode = file_.Open(path);
+    Identify(mode, path);
+}
+
+void TFloppyImage::OpenMemoryImage(std::shared_ptr<TMemoryImage> image, const std::string& name) {
+    ++generation_;
+    file_.Close();
+    memory_ = std::move(image);
+    if (memory_) memory_->Open();
+    Identify(memory_ ? memory_->Mode() : omClosed, name);
+}
+
+void TFloppyImage::Identify(TOpenMode mode, const std::string& name) {
     gone_reported_ = false;
     write_offset_ = -1;
-    const TOpenMode mode = file_.Open(path);
+    TImageStore& store = Store();
     // Anything smaller than one sector cannot hold a disk, and could answer no transfer.
-    if (mode != omClosed && file_.Size() < static_cast<int64_t>(kItemBytes)) file_.Close();
-    if (!file_.IsOpen()) {
-        screen_.MsgOut("Can not open image file %s", path.c_str());
+    if (mode != omClosed && store.Size() < static_cast<int64_t>(kItemBytes)) store.Close();
+    if (!store.IsOpen()) {
+        memory_.reset();
+        screen_.MsgOut("Can not open image file %s", name.c_str());
         return;
     }
-    path_ = path;
+    path_ = name;
     if (mode == omReadOnly)
-        screen_.MsgOut("Image file is write-protected, attached read-only: %s", path.c_str());
+        screen_.MsgOut("Image file is write-protected, attached read-only: %s", name.c_str());
     if (!IdentifyImage()) {
         screen_.MsgOut("Can't Identify image");
         return;
@@ -36,10 +51,11 @@ void TFloppyImage::OpenImage(const std::string& path) {
 }
 
 bool TFloppyImage::IdentifyImage() {
-    if (!file_.IsOpen()) return false;
+    TImageStore& store = Store();
+    if (!store.IsOpen()) return false;
     // A short file leaves zeros, never the boot sector of an image attached before.
     boot_sector_.fill(0);
-    if (file_.Seek(0)) file_.Read(boot_sector_.data(), boot_sector_.size());
+    if (store.Seek(0)) store.Read(boot_sector_.data(), boot_sector_.size());
 
     const uint8_t* b = boot_sector_.data();
     int type = 0;
@@ -83,6 +99,8 @@ void TFloppyImage::AllocTrackBuffer() {
 void TFloppyImage::CloseImage() {
     ++generation_;
     file_.Close();
+    if (memory_) memory_->Close();
+    memory_.reset();
     write_offset_ = -1;
 }
 
@@ -134,7 +152,7 @@ uint8_t TFloppyImage::SeekImage(uint8_t cylinder, uint8_t head, uint8_t sector) 
     write_offset_ = -1;
     if (!StartOnDisk(geometry_, head, sector)) return kDiskSectorNotFound;
     const int64_t offset = ImageOffset(cylinder, head, sector);
-    if (offset < 0 || !file_.Seek(offset)) return kDiskSectorNotFound;
+    if (offset < 0 || !Store().Seek(offset)) return kDiskSectorNotFound;
     write_offset_ = offset;
     write_first_sector_ = LinearSector(geometry_, cylinder, head, sector);
     return kDiskOk;
@@ -147,7 +165,7 @@ uint8_t TFloppyImage::ReadSectors(uint8_t cylinder, uint8_t head, uint8_t sector
     const uint8_t status = SeekImage(cylinder, head, sector);
     if (status != kDiskOk) return status;
     const size_t want = static_cast<size_t>(count) * kItemBytes;
-    const long got = file_.Read(buffer_.data(), want);
+    const long got = Store().Read(buffer_.data(), want);
     if (got < 0) return kDiskSectorNotFound;
     // Past the end of the file the image reads as if padded with zeros.
     std::memset(buffer_.data() + got, 0, want - static_cast<size_t>(got));
@@ -160,7 +178,8 @@ uint8_t TFloppyImage::WriteSectors(uint32_t count) {
     if (count == 0) return kDiskOk;
     if (write_offset_ < 0 || !EndOnDisk(geometry_, write_first_sector_, count))
         return kDiskSectorNotFound;
-    if (!file_.StillNamed()) {
+    TImageStore& store = Store();
+    if (!store.StillNamed()) {
         // The user deleted or replaced the file: what went into it now would be lost.
         if (!gone_reported_)
             screen_.MsgOut("Image file was deleted or replaced, writes are refused: %s",
@@ -169,8 +188,8 @@ uint8_t TFloppyImage::WriteSectors(uint32_t count) {
         return kDiskControllerFailure;
     }
     const size_t bytes = static_cast<size_t>(count) * kItemBytes;
-    if (!file_.Reserve(write_offset_, static_cast<int64_t>(bytes)) || !file_.Seek(write_offset_) ||
-        !file_.Write(buffer_.data(), bytes) || !file_.Sync())
+    if (!store.Reserve(write_offset_, static_cast<int64_t>(bytes)) || !store.Seek(write_offset_) ||
+        !store.Write(buffer_.data(), bytes) || !store.Sync())
         return kDiskControllerFailure;
     return kDiskOk;
 }

@@ -1,15 +1,17 @@
-// The image side of the floppy service: the attached image file, its geometry taken from the
-// boot sector, the track buffer, and sector transfers between them.
+// The image side of the floppy service: the attached image (a file, or an image in memory),
+// its geometry taken from the boot sector, the track buffer, and sector transfers between them.
 //
 // One instance for the whole run (the geometry outlives connections); window thread only. The
-// file and the track buffer are acquired at Connect and released at Disconnect. Messages go to
+// image and the track buffer are acquired at Connect and released at Disconnect. Messages go to
 // the console screen. Transfers report a disk status byte for the target (kDisk* below).
 #pragma once
 
 #include "image_file.h"
+#include "memory_image.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,12 +39,18 @@ struct TGeometry {
 class TFloppyImage {
   public:
     explicit TFloppyImage(TScreen& screen) : screen_(screen) {}
+    TFloppyImage(const TFloppyImage&) = delete;
+    TFloppyImage& operator=(const TFloppyImage&) = delete;
 
     // Opens and identifies the file. A file that cannot be written is attached read-only with
     // a console line saying so. Only a regular file or a block device of at least one sector
     // is attached. Failures are reported on the console only; a file that opened stays
     // attached even when it cannot be identified.
     void OpenImage(const std::string& path);
+    // Attaches an image in memory as OpenImage attaches a file, with the same messages
+    // (`name` stands for the path in them). The service holds `image` until CloseImage; what
+    // the target writes lands in it, and its owner reads it from there afterwards.
+    void OpenMemoryImage(std::shared_ptr<TMemoryImage> image, const std::string& name);
     // Reads the boot sector and, only when it carries a FAT12, FAT16 or FAT32 type text,
     // prints and stores its geometry.
     bool IdentifyImage();
@@ -52,8 +60,8 @@ class TFloppyImage {
     void CloseImage();
     void FreeTrackBuffer();
 
-    bool Attached() const { return file_.IsOpen(); }
-    bool ReadOnly() const { return file_.Mode() == omReadOnly; }
+    bool Attached() const { return Store().IsOpen(); }
+    bool ReadOnly() const { return Store().Mode() == omReadOnly; }
     bool TrackBufferReady() const { return buffer_ready_; }
     const TGeometry& Geometry() const { return geometry_; }
     uint32_t NumSector() const { return geometry_.sectors_per_track; }
@@ -91,8 +99,16 @@ class TFloppyImage {
     }
 
   private:
+    // What OpenImage and OpenMemoryImage share once the image is open.
+    void Identify(TOpenMode mode, const std::string& name);
+    TImageStore& Store() { return memory_ ? static_cast<TImageStore&>(*memory_) : file_; }
+    const TImageStore& Store() const {
+        return memory_ ? static_cast<const TImageStore&>(*memory_) : file_;
+    }
+
     TScreen& screen_;
     TImageFile file_;
+    std::shared_ptr<TMemoryImage> memory_; // attached instead of the file while set
     TGeometry geometry_;
     std::array<uint8_t, 512> boot_sector_{};
     std::vector<uint8_t> buffer_;

@@ -19,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class TScreen;
@@ -33,6 +34,11 @@ class TFloppyService final : public TDiskService {
     // Disconnect: after the stop request is set and the port is closed, CloseImage then
     // FreeTrackBuffer. Each may also run from inside a wait of an exchange.
     void OpenImage(const std::string& path) { image_.OpenImage(path); }
+    // Connect with an image in memory instead of a file (a folder as the floppy); see
+    // TFloppyImage::OpenMemoryImage.
+    void OpenMemoryImage(std::shared_ptr<TMemoryImage> image, const std::string& name) {
+        image_.OpenMemoryImage(std::move(image), name);
+    }
     void AllocTrackBuffer() { image_.AllocTrackBuffer(); }
     void CloseImage() { image_.CloseImage(); }
     void FreeTrackBuffer() { image_.FreeTrackBuffer(); }

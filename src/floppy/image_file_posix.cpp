@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -58,6 +59,29 @@ TOpenMode TImageFile::Open(const std::string& path) {
     }
     fd_ = fd;
     mode_ = mode;
+    path_ = path;
+    return mode_;
+}
+
+TOpenMode TImageFile::Create(const std::string& path) {
+    Close();
+    IgnoreFileSizeSignal();
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error_ = errno;
+        return omClosed;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error_ = ENODEV;
+        ::close(fd);
+        return omClosed;
+    }
+    fd_ = fd;
+    mode_ = omReadWrite;
     path_ = path;
     return mode_;
 }
@@ -186,4 +210,8 @@ bool TImageFile::Sync() {
         error_ = errno;
         return false;
     }
+}
+
+std::string TImageFile::ErrorText() const {
+    return std::strerror(error_);
 }

@@ -62,6 +62,31 @@ TOpenMode TImageFile::Open(const std::string& path) {
     return mode_;
 }
 
+TOpenMode TImageFile::Create(const std::string& path) {
+    Close();
+    std::wstring wide;
+    if (!WidePath(path.c_str(), &wide)) {
+        error_ = ERROR_NO_UNICODE_TRANSLATION;
+        return omClosed;
+    }
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error_ = static_cast<int>(::GetLastError());
+        return omClosed;
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        error_ = ERROR_INVALID_FUNCTION;
+        return omClosed;
+    }
+    handle_ = h;
+    position_ = 0;
+    mode_ = omReadWrite;
+    path_ = path;
+    return mode_;
+}
+
 int64_t TImageFile::Size() {
     LARGE_INTEGER size{};
     if (!handle_ || !::GetFileSizeEx(static_cast<HANDLE>(handle_), &size)) {
@@ -174,4 +199,8 @@ bool TImageFile::Sync() {
     if (e == ERROR_INVALID_FUNCTION) return true; // this kind of file has nothing to flush
     error_ = static_cast<int>(e);
     return false;
+}
+
+std::string TImageFile::ErrorText() const {
+    return SystemMessageUtf8(static_cast<DWORD>(error_));
 }

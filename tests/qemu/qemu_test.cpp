@@ -1,6 +1,7 @@
 // The console against a real PC: QEMU with SeaBIOS, the target ROM on its COM1, and the real
 // window (offscreen) serving a floppy image over a pseudo-terminal. Neither SeaBIOS nor
 // SYSLINUX was written here, and the ROM shares no code with the console.
+#include "fat_format.h"
 #include "qemu_target.h"
 #include "temp_dir.h"
 #include "window_fixture.h"
@@ -359,6 +360,48 @@ TEST_F(QemuTarget, AFrameSpoiledOnTheLineIsRefusedAndTheRequestRepeated) {
     const TRequestTally tally = TallyRequests(FileBytes(log));
     EXPECT_EQ(tally.requests, 6);
     EXPECT_EQ(tally.sectors_written, 6);
+}
+
+// A new blank image of ours: its boot sector says so on the PC's screen, and a key has the BIOS
+// load the boot sector again (INT 19h).
+TEST_F(QemuTarget, ABlankImageSaysItIsNoSystemDiskAndAKeyLoadsTheBootSectorAgain) {
+    const std::string image = TempPath("blank.img");
+    ASSERT_EQ(WriteBlankImage(image, *FindFatFormat("1.44M"), "Blank"), "");
+    AttachImage(image);
+    StartQemu();
+    int reads_before_key = 0;
+    TStepper steps;
+    steps.Then("the message", [&] { return Shows("Not a system disk.") && Shows("Press any key"); },
+               [&] {
+                   reads_before_key = TallyRequests(FileBytes(log)).sectors_read;
+                   Tap(Qt::Key_Return, 28);
+               },
+               60s)
+        .Then("the boot sector read again",
+              [&] { return TallyRequests(FileBytes(log)).sectors_read > reads_before_key; },
+              [&] { window->CloseComClick(); }, 30s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
+    EXPECT_EQ(reads_before_key, 1) << "the boot sector alone";
+}
+
+// The same blank image made bootable with Debian's syslinux: SYSLINUX starts from it.
+TEST_F(QemuTarget, SyslinuxBootsFromABlankImageMadeBootableWithItsInstaller) {
+    const std::string image = TempPath("blank-syslinux.img");
+    ASSERT_EQ(WriteBlankImage(image, *FindFatFormat("1.44M"), "Boot me"), "");
+    const std::string install = std::string(QUORVIK_SYSLINUX_PROGRAM) + " --install " + image;
+    ASSERT_EQ(std::system(install.c_str()), 0) << install;
+    AttachImage(image);
+    StartQemu();
+    TStepper steps;
+    steps.Then("the boot: prompt", [&] { return Shows("boot:"); },
+               [&] {
+                   EXPECT_TRUE(Shows("SYSLINUX")) << ScreenText();
+                   window->CloseComClick();
+               },
+               90s);
+    EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{})
+        << ScreenText() << qemu->Output();
 }
 
 } // namespace

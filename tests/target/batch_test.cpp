@@ -183,6 +183,13 @@ TEST(TargetBatch, CommandLineNeedsEachModesFilesAndRefusesFaultsThatCannotComple
     EXPECT_EQ(w.device, "/dev/pts/9");
     EXPECT_EQ(w.time_limit_s, 30);
 
+    TOptions f;
+    ASSERT_TRUE(Parse({"--write-from", "after.img", "--latency-ms", "16"}, f, error)) << error;
+    EXPECT_EQ(f.run, TOptions::TRun::rnWriteFrom);
+    EXPECT_EQ(f.batch.from_path, "after.img");
+    EXPECT_EQ(f.latency_ms, 16);
+    EXPECT_FALSE(Parse({"--latency-ms", "256"}, f, error)) << "an FTDI timer holds at most 255";
+
     TOptions i;
     ASSERT_TRUE(Parse({}, i, error));
     EXPECT_EQ(i.run, TOptions::TRun::rnInteractive);

@@ -156,16 +156,21 @@ TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms,
     thread_ = std::thread([this] { Run(); });
 }
 
+TConsoleRig::TConsoleRig(std::shared_ptr<TMemoryImage> memory, int tick_ms, int console_fd)
+    : image_(memory->Bytes()), memory_(std::move(memory)), attached_(false), tick_ms_(tick_ms) {
+    fds_[0] = console_fd;
+    thread_ = std::thread([this] { Run(); });
+}
+
 void TConsoleRig::Run() {
     TPort port(fds_[0]);
     THost host(*this, fds_[0], tick_ms_, stop_);
     TLink link(port, host);
     host.link = &link;
     TFloppyService floppy(link, screen_);
-    if (attached_) {
-        floppy.OpenImage(path_);
-        floppy.AllocTrackBuffer();
-    }
+    if (attached_) floppy.OpenImage(path_);
+    if (memory_) floppy.OpenMemoryImage(memory_, "memory");
+    if (attached_ || memory_) floppy.AllocTrackBuffer();
     TCountingDisk disk(*this, floppy);
     Maincycle(screen_, link, disk);
     floppy.CloseImage();
@@ -200,6 +205,7 @@ void TConsoleRig::Stop() {
     if (!thread_.joinable()) return;
     thread_.join();
     if (!path_.empty()) image_ = ReadFile(path_);
+    if (memory_) image_ = memory_->Bytes();
     if (fds_[0] >= 0) close(fds_[0]);
     fds_[0] = -1;
 }

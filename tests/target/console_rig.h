@@ -9,11 +9,13 @@
 
 #include "link.h"
 #include "main_cycle.h"
+#include "memory_image.h"
 #include "screen.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,6 +28,9 @@ class TConsoleRig {
     explicit TConsoleRig(std::vector<uint8_t> image, bool attached = true, int tick_ms = 100);
     // The console on a descriptor of its own (a terminal it opened), taken over by the rig.
     TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms, int console_fd);
+    // The console serving an image in memory (a folder's floppy) on a descriptor of its own;
+    // Image() is the memory's bytes after Stop().
+    TConsoleRig(std::shared_ptr<TMemoryImage> memory, int tick_ms, int console_fd);
     ~TConsoleRig(); // stops, and removes the image file
 
     // The simulator's end (the caller owns it from then on).
@@ -53,6 +58,7 @@ class TConsoleRig {
     void Run();
 
     std::vector<uint8_t> image_;
+    std::shared_ptr<TMemoryImage> memory_;
     bool attached_;
     int tick_ms_;
     std::string path_;  // the image file while attached, else empty

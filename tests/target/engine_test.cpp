@@ -9,6 +9,9 @@
 
 #include <cstring>
 #include <random>
+#include <thread>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -251,4 +254,31 @@ TEST(TargetAgainstConsole, HangupClosesTheLineRightAfterTheNthRequest) {
     // The console, left in the middle of the third exchange, gives up and stops cleanly.
     run.console.Stop();
     EXPECT_EQ(run.console.Requests(), 3);
+}
+
+// As an FTDI chip does: a write shorter than a 62-byte packet arrives after the latency, whole
+// packets at once (bounds generous enough for a loaded machine: 300 ms against a third of it).
+TEST(TargetLine, LatencyHoldsBackWhatFallsShortOfAWholePacket) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    TLine target(fds[0]), console(fds[1]);
+    target.SetLatency(300);
+    using std::chrono::milliseconds;
+    auto arrival = [&](size_t count) {
+        const std::vector<uint8_t> bytes(count, 0x55);
+        const auto t0 = TClock::now();
+        std::thread writer([&] { EXPECT_TRUE(target.Write(bytes.data(), bytes.size())); });
+        EXPECT_GE(console.ReadByte(5000), 0);
+        const auto first = std::chrono::duration_cast<milliseconds>(TClock::now() - t0).count();
+        for (size_t i = 1; i < count; ++i) EXPECT_GE(console.ReadByte(5000), 0);
+        const auto last = std::chrono::duration_cast<milliseconds>(TClock::now() - t0).count();
+        writer.join();
+        return std::pair{first, last};
+    };
+    EXPECT_GE(arrival(13).first, 300) << "a request frame";
+    EXPECT_GE(arrival(1).first, 300) << "an acknowledgement";
+    EXPECT_LT(arrival(124).second, 100) << "two whole packets";
+    const auto [first, last] = arrival(517); // a data frame: 8 packets, then 21 bytes
+    EXPECT_LT(first, 100);
+    EXPECT_GE(last, 300);
 }

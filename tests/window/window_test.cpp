@@ -287,10 +287,12 @@ TEST_F(WindowTest, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClipb
 TEST_F(WindowTest, SaveScreenAsPngWritesTheImageAtItsNaturalSizeWithoutTheCursorBar) {
     window->Screen().StrOut(0x1E, 0, 24, "bottom row");
     window->Form().ScreenRefresh();
-    const QString path = QString::fromStdString(testing::TempDir()) + "/screen.png";
+    const QString path = QString::fromStdString(ProgramTempDir().Path("screen.png"));
     window->save_dialog_hook = [&] { return path; };
     window->popup_menu_hook = [](const std::vector<TMenuEntry>& entries) {
-        return entries.back().command; // Save screen as PNG...
+        for (const TMenuEntry& e : entries)
+            if (e.caption == "Save screen as PNG...") return e.command;
+        return -1;
     };
     Click(window.get(), Qt::RightButton, QPoint(30, window->Panel->height() + 30));
     const QImage saved(path);

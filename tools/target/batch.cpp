@@ -288,6 +288,64 @@ TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options)
     return report;
 }
 
+TBatchReport RunWriteFrom(TTargetEngine& engine, const TBatchOptions& options) {
+    TBatchReport report;
+    report.mode = "write-from";
+    std::vector<uint8_t> want;
+    if (!LoadFile(options.from_path, want, report)) return report;
+    TBootInfo geo;
+    uint8_t boot[kSectorBytes];
+    if (!Prepare(engine, options, report, geo, boot)) {
+        if (engine.Line().IsOpen()) engine.ReleaseKeys();
+        return report;
+    }
+    const uint32_t total = geo.total_sectors, spt = geo.sectors_per_track;
+    std::vector<uint8_t> image(size_t(total) * kSectorBytes);
+    if (want.size() != image.size()) {
+        report.result = "model-differs";
+        report.detail = options.from_path + " holds " + std::to_string(want.size()) +
+                        " bytes, the console's image " + std::to_string(image.size());
+        engine.ReleaseKeys();
+        return report;
+    }
+    const auto t0 = TClock::now();
+    TXferResult r = ReadRange(engine, geo, 0, total, image.data());
+    auto differs = [&](uint32_t lba) {
+        const size_t off = size_t(lba) * kSectorBytes;
+        return std::memcmp(image.data() + off, want.data() + off, kSectorBytes) != 0;
+    };
+    for (uint32_t lba = 0; r.status == TXferStatus::xsOk && lba < total;) {
+        if (!differs(lba)) {
+            ++lba;
+            continue;
+        }
+        // The run of differing sectors from here to the end of the track.
+        const uint32_t track_end = std::min(total, (lba / spt + 1) * spt);
+        uint32_t n = 1;
+        while (lba + n < track_end && differs(lba + n)) ++n;
+        r = engine.Write(ChsOfLba(lba, uint16_t(spt), geo.heads), uint8_t(n),
+                         want.data() + size_t(lba) * kSectorBytes);
+        if (r.status != TXferStatus::xsOk) break;
+        ++report.writes_done;
+        report.sectors += n;
+        lba += n;
+    }
+    if (r.status == TXferStatus::xsOk && options.readback) {
+        r = ReadRange(engine, geo, 0, total, image.data());
+        if (r.status == TXferStatus::xsOk) {
+            report.mismatches = CountDifferentSectors(image, want, total);
+            if (report.mismatches) report.result = "mismatch";
+        }
+    }
+    report.seconds = Seconds(TClock::now() - t0);
+    if (r.status != TXferStatus::xsOk) {
+        report.result = FailureResult(engine, r);
+        if (r.status == TXferStatus::xsGaveUp) report.detail = XferStatusName(r.last);
+    }
+    if (engine.Line().IsOpen()) engine.ReleaseKeys();
+    return report;
+}
+
 std::string FormatSummary(const TBatchReport& report, const TEngineStats& s) {
     char line[1024];
     std::string detail = report.detail;

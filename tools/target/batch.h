@@ -2,7 +2,8 @@
 // of key=value fields and an exit code:
 //   0  the run completed and everything compared equal (or the planned hang-up came first)
 //   1  data differ (read-all against the expected copy, write-random read-back against the
-//      model, or a model that did not match the console's image at the start)
+//      model, write-from read-back against its image, or a model or image that did not match
+//      the console's image at the start)
 //   2  the run could not complete (no console, no image, bad geometry, a request that failed
 //      for good, the time limit, a file that could not be read or written)
 #pragma once
@@ -13,12 +14,13 @@
 #include <string>
 
 struct TBatchOptions {
-    enum class TMode { bmReadAll, bmWriteRandom } mode = TMode::bmReadAll;
+    enum class TMode { bmReadAll, bmWriteRandom, bmWriteFrom } mode = TMode::bmReadAll;
     std::string expect_path; // read-all: the copy of the image to compare with
     int writes = 0;          // write-random: number of writes
     uint32_t seed = 1;       // write-random: places, lengths and contents of the writes
     std::string model_path;  // write-random: what the console acknowledged, kept up to date
-    bool readback = true;    // write-random: read the whole image back and compare at the end
+    std::string from_path;   // write-from: the image the served one is to become
+    bool readback = true;    // write-random, write-from: read the whole image back and compare
     bool off_disk = false;   // write-random: first send requests off the disk, expecting 04
     bool wait_connect = false;
     int connect_limit_ms = 60'000;
@@ -41,6 +43,9 @@ struct TBatchReport {
 TBatchReport RunStatus(TTargetEngine& engine, const TBatchOptions& options);
 TBatchReport RunReadAll(TTargetEngine& engine, const TBatchOptions& options);
 TBatchReport RunWriteRandom(TTargetEngine& engine, const TBatchOptions& options);
+// Reads the whole served image, then writes the sectors in which it differs from
+// `from_path` (a run of them in a track at a time): sectors counts those written.
+TBatchReport RunWriteFrom(TTargetEngine& engine, const TBatchOptions& options);
 
 // "summary mode=read-all result=ok sectors=2880 ... hangup=0"
 std::string FormatSummary(const TBatchReport& report, const TEngineStats& stats);

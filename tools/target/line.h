@@ -59,6 +59,13 @@ class TLine {
     void SetPacing(int baud) { pace_baud_ = baud; }
     int Pacing() const { return pace_baud_; }
 
+    // Holds back what a write leaves short of a whole USB packet of 62 bytes for `ms`
+    // (0: none), as an FTDI chip at the console's end holds what it received from the line
+    // until its latency timer runs out: a write shorter than 62 bytes arrives `ms` late, a
+    // longer one in whole packets at once and its rest `ms` later. The writer waits meanwhile.
+    void SetLatency(int ms) { latency_ms_ = ms; }
+    static constexpr size_t kUsbPacket = 62;
+
     // Writes every byte; false when the line is closed, the peer is gone, or the peer took
     // nothing for 5 s. Never throws.
     bool Write(const uint8_t* bytes, size_t count);
@@ -85,11 +92,13 @@ class TLine {
 
   private:
     bool Fill(int timeout_ms);
+    bool WriteNow(const uint8_t* bytes, size_t count);
 
     int fd_;
     int keep_open_;
     bool socket_ = false; // written with send(MSG_NOSIGNAL): a gone peer is no SIGPIPE
     int pace_baud_ = 0;
+    int latency_ms_ = 0;
     int record_fd_ = -1;
     TClock::time_point line_free_{}; // when the last paced byte would have left the wire
     bool hung_up_ = false;

@@ -161,6 +161,15 @@ void TLine::Close() {
 }
 
 bool TLine::Write(const uint8_t* bytes, size_t count) {
+    if (latency_ms_ <= 0) return WriteNow(bytes, count);
+    const size_t whole = count / kUsbPacket * kUsbPacket;
+    if (whole > 0 && !WriteNow(bytes, whole)) return false;
+    if (whole == count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms_));
+    return WriteNow(bytes + whole, count - whole);
+}
+
+bool TLine::WriteNow(const uint8_t* bytes, size_t count) {
     size_t done = 0;
     while (done < count) {
         if (fd_ < 0) return false;

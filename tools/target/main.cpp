@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     line->SetPacing(options.baud);
+    line->SetLatency(options.latency_ms);
     int record = -1;
     if (!options.record_path.empty()) {
         record = open(options.record_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -98,9 +99,10 @@ int main(int argc, char** argv) {
     }
     TBatchOptions bo = options.batch;
     bo.connect_limit_ms = limit_s * 1000;
-    const TBatchReport report = options.run == TOptions::TRun::rnStatus ? RunStatus(engine, bo)
-                                : options.run == TOptions::TRun::rnReadAll
-                                    ? RunReadAll(engine, bo)
+    const TBatchReport report = options.run == TOptions::TRun::rnStatus    ? RunStatus(engine, bo)
+                                : options.run == TOptions::TRun::rnReadAll ? RunReadAll(engine, bo)
+                                : options.run == TOptions::TRun::rnWriteFrom
+                                    ? RunWriteFrom(engine, bo)
                                     : RunWriteRandom(engine, bo);
     std::printf("%s line_out=%llu line_in=%llu\n", FormatSummary(report, engine.Stats()).c_str(),
                 static_cast<unsigned long long>(line->BytesOut()),

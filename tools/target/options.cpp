@@ -13,6 +13,9 @@ const char* const kUsage =
     "  --listen [HOST:]PORT   serve one console over raw TCP instead (HOST 127.0.0.1 unless\n"
     "                         given; PORT 0: a free one); prints QUORVIK_COM1=tcp://HOST:PORT\n"
     "  --baud B               pace what the simulator sends to B baud (10 bits a byte)\n"
+    "  --latency-ms N         hold back each write shorter than 62 bytes (and the rest of a\n"
+    "                         longer one past its 62-byte packets) for N ms, as a USB\n"
+    "                         adapter's FTDI chip does with its latency timer\n"
     "mode:\n"
     "  (default)              interactive status screen and command line on the console\n"
     "  --read-all --expect FILE\n"
@@ -21,6 +24,9 @@ const char* const kUsage =
     "                         N random writes; FILE starts as a copy of the served image\n"
     "                         and receives every write the console acknowledged; every\n"
     "                         fourth write is all FF bytes\n"
+    "  --write-from IMAGE [--no-readback]\n"
+    "                         read the served image, then write the sectors in which it\n"
+    "                         differs from IMAGE (sectors= counts them), and read it back\n"
     "  --off-disk             write-random: first send reads and writes off the disk\n"
     "                         (sector, head, end past the disk); each must get status 04\n"
     "  --status               ask the status query once: result=image or no-image\n"
@@ -90,6 +96,12 @@ bool ParseOptions(int argc, const char* const* argv, TOptions& o, std::string& e
             ok = text(o.listen);
         } else if (a == "--baud") {
             ok = number(0, 4'000'000, o.baud);
+        } else if (a == "--latency-ms") {
+            ok = number(0, 255, o.latency_ms);
+        } else if (a == "--write-from") {
+            o.run = TOptions::TRun::rnWriteFrom;
+            o.batch.mode = TBatchOptions::TMode::bmWriteFrom;
+            ok = text(o.batch.from_path);
         } else if (a == "--read-all") {
             o.run = TOptions::TRun::rnReadAll;
             o.batch.mode = TBatchOptions::TMode::bmReadAll;

@@ -11,12 +11,14 @@ struct TOptions {
         rnInteractive,
         rnReadAll,
         rnWriteRandom,
+        rnWriteFrom,
         rnStatus,
         rnHelp
     } run = TRun::rnInteractive;
     std::string device; // empty: a pseudo-terminal of our own
     std::string listen; // HOST:PORT for raw TCP instead; empty: none
     int baud = 0;       // pacing of what the simulator sends; 0: none
+    int latency_ms = 0; // what it sends held back as by a USB adapter's latency timer; 0: none
     TBatchOptions batch;
     TEngineTimes times;
     TFaultPlan faults;
