@@ -2,7 +2,7 @@
 // window (offscreen) serving a floppy image over a pseudo-terminal. Neither SeaBIOS nor
 // SYSLINUX was written here, and the ROM shares no code with the console.
 #include "qemu_target.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 #include "window_fixture.h"
 
 #include <QCheckBox>
@@ -36,11 +36,6 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
-// The test program's files, in a folder of its own removed as it ends.
-std::string TempPath(const std::string& name) {
-    return ProgramTempDir().Path(name);
-}
-
 double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
@@ -61,7 +56,7 @@ class QemuTarget : public TWindowTest {
         TWindowTest::TearDown();
     }
     void StartQemu() {
-        log = TempPath("com1.log");
+        log = TestPath("com1.log");
         qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, log);
     }
     void StartQemuOnTcp() {
@@ -69,7 +64,7 @@ class QemuTarget : public TWindowTest {
     }
     // A formatted floppy whose boot sector is write_sector.asm, its BPB kept.
     std::string MakeWriteImage() {
-        const std::string image = TempPath("write.img");
+        const std::string image = TestPath("write.img");
         const std::string format = "rm -f " + image +
                                    " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " + image +
                                    " 1440 >/dev/null";
@@ -150,7 +145,7 @@ class QemuTarget : public TWindowTest {
 };
 
 TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsOnRequest) {
-    const std::string image = TempPath("syslinux.img");
+    const std::string image = TestPath("syslinux.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
     StartQemu();
@@ -208,7 +203,7 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsO
 }
 
 TEST_F(QemuTarget, OverTcpSyslinuxBootsToItsPromptAsOverThePseudoTerminal) {
-    const std::string image = TempPath("syslinux-tcp.img");
+    const std::string image = TestPath("syslinux-tcp.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
     StartQemuOnTcp();
@@ -229,7 +224,7 @@ TEST_F(QemuTarget, OverTcpSyslinuxBootsToItsPromptAsOverThePseudoTerminal) {
 // SYSLINUX at its boot: prompt, told of kernels it cannot find, fills the PC's screen, which the
 // BIOS scrolls and the ROM redraws cell by cell: every line it wrote is kept once, in order.
 TEST_F(QemuTarget, SyslinuxsScrollingOutputEntersTheHistoryOnceInOrder) {
-    const std::string image = TempPath("syslinux.img");
+    const std::string image = TestPath("syslinux.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
     StartQemu();
