@@ -1,6 +1,7 @@
 #include "test_dir.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <random>
@@ -14,14 +15,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// GoogleTest's TEST_TMPDIR where set, else the system's temporary folder.
 fs::path BaseFolder() {
 #ifdef _WIN32
     // The Windows tests run under wine only. Wine's own temporary folder lies inside the prefix,
-    // where its file dialog refuses to go; the host's TMPDIR is where the rest of the run is.
-    const std::string host = Env("TMPDIR");
+    // where its file dialog refuses to go; the host's folder is where the rest of the run is.
+    std::string host = Env("TEST_TMPDIR");
+    if (host.empty()) host = Env("TMPDIR");
     return WinPath(host.empty() ? "/tmp" : host);
 #else
-    return fs::temp_directory_path();
+    const char* gtest = std::getenv("TEST_TMPDIR");
+    return gtest && *gtest ? fs::path(gtest) : fs::temp_directory_path();
 #endif
 }
 

@@ -1,10 +1,10 @@
 // A folder of its own for each test that writes files, so that no test can read what another
 // test, another program or an earlier run left behind.
 //
-// The folder is made at the first TestDir() of a test, under the system's temporary folder
-// (TMPDIR; under wine the host's TMPDIR, seen through drive Z:), named quorvik-<test>-<random>,
-// and removed with everything in it when the test ends, passed or failed: the test main calls
-// BeginTestDir and EndTestDir around each test. Outside a test (a suite's set-up, a fuzzer, a
+// The folder is made at the first TestDir() of a test, under GoogleTest's TEST_TMPDIR where it
+// is set, else under the system's temporary folder (TMPDIR; under wine the host's folder, seen
+// through drive Z:), named quorvik-<test>-<random>, and removed with everything in it when the
+// test ends, passed or failed: the test main calls BeginTestDir and EndTestDir around each test. Outside a test (a suite's set-up, a fuzzer, a
 // benchmark) TestDir() is one folder for the whole program, removed as the program exits.
 // A test that needs no file makes no folder. Thread-safe. Throws std::runtime_error when no
 // folder can be made.

@@ -40,7 +40,8 @@ TEST(TestDir, DISABLED_WritesAFileAndFails) {
 TEST(TestDir, AFailedTestsFolderIsRemovedAsItEnds) {
     const std::string tmp = TestPath("tmp");
     ASSERT_TRUE(fs::create_directory(tmp));
-    TChildProcess child({"/usr/bin/env", "TMPDIR=" + tmp, fs::read_symlink("/proc/self/exe").string(),
+    TChildProcess child({"/usr/bin/env", "TEST_TMPDIR=" + tmp, "TMPDIR=" + tmp,
+                         fs::read_symlink("/proc/self/exe").string(),
                          "--gtest_also_run_disabled_tests",
                          "--gtest_filter=TestDir.DISABLED_WritesAFileAndFails"});
     child.WaitForOutput([](const std::string&) { return false; }, 30s);
