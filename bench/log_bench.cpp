@@ -1,25 +1,22 @@
 // What the text log and the line trace cost the window thread: a row into the text log, and
 // the line trace per byte, for screen text and for the data frames of a disk read. Both write
-// real files (in the system's temporary folder); the trace starts a new file every 64 MiB.
+// real files (in a folder of the benchmark's own under the system's temporary folder, removed as
+// it exits); the trace starts a new file every 64 MiB.
 #include "frame.h"
 #include "line_trace.h"
+#include "test_dir.h"
 #include "text_log.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::string TempPath(const char* name) {
-    return (std::filesystem::temp_directory_path() / name).string();
-}
-
 void BM_TextLogRow(benchmark::State& state) {
-    const std::string path = TempPath("quorvik-bench-text.log");
+    const std::string path = TestPath("text.log");
     TTextLog log;
     log.Start(path);
     std::vector<TCell> row(kScreenColumns, TCell{' ', 0x07});
@@ -43,7 +40,7 @@ struct TBurst {
 
 // The trace of `bursts`, over and over; a new file is started every 16 MB of line bytes.
 void TraceBursts(benchmark::State& state, const std::vector<TBurst>& bursts) {
-    const std::string path = TempPath("quorvik-bench.trace");
+    const std::string path = TestPath("line.trace");
     TLineTrace trace;
     trace.Start(path, "bench");
     int64_t bytes = 0, since_start = 0;

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -28,12 +27,6 @@ std::vector<uint8_t> OriginalImage() {
     Put16(&image[26], kHeads);
     std::memcpy(&image[54], "FAT12   ", 8);
     return image;
-}
-
-std::string ImagePath() {
-    // tmpfs where there is one: the console syncs every write.
-    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/quorvik-fuzz-" + std::to_string(getpid()) + ".img";
 }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
@@ -109,7 +102,7 @@ class TModel {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 16384) return -1;
     static const std::vector<uint8_t> original = OriginalImage();
-    static const std::string path = ImagePath();
+    static const std::string path = TestPath("image.img");
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(original.data()),

@@ -4,6 +4,7 @@
 // nothing; a file smaller than a sector is never attached.
 #include "floppy_image.h"
 #include "screen.h"
+#include "test_dir.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -11,14 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
-
-std::string ImagePath() {
-    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/quorvik-fuzz-image-" + std::to_string(getpid()) + ".img";
-}
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -34,7 +29,7 @@ struct TOp {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 70000) return -1;
-    static const std::string path = ImagePath();
+    static const std::string path = TestPath("image.img");
     FuzzedDataProvider in(data, size);
     std::vector<TOp> ops(in.ConsumeIntegralInRange<size_t>(0, 12));
     for (TOp& op : ops) {

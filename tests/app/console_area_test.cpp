@@ -1,6 +1,7 @@
 // The console area's mouse, history view, menu and saves, through the form with a recording view.
 #include "fake_view.h"
 #include "screen_text.h"
+#include "test_dir.h"
 
 #include <fstream>
 #include <sstream>
@@ -165,7 +166,7 @@ TEST_F(ConsoleArea, TheScreenIsSavedAsTextAnsiAndPictureWhateverTheViewShows) {
     form.MouseWheel(1, X(0), Y(0));
     Drag(0, 0, 2, 3);
     const auto shown = view.image;
-    const std::string dir = testing::TempDir();
+    const std::string dir = TestDir();
     auto read = [](const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream s;

@@ -2,7 +2,7 @@
 // file names that are not UTF-8.
 #include "fake_view.h"
 #include "loopback.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,7 @@
 namespace {
 
 std::string TempImage(const std::string& name) {
-    const std::string path = ProgramTempDir().Path(name);
+    const std::string path = TestPath(name);
     EXPECT_EQ(std::system(("rm -f '" + path + "' && mkfs.fat -C -F 12 '" + path +
                            "' 1440 > /dev/null")
                               .c_str()),
@@ -132,7 +132,7 @@ std::string ScreenText(TConsoleForm& form) {
 // The port is reached through a symbolic link that is first pointed at one pseudo-terminal,
 // which hangs up, and then at a new one, as udev does for a USB adapter plugged in again.
 TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenItIsBack) {
-    const std::string link = ProgramTempDir().Path("ttyLINK");
+    const std::string link = TestPath("ttyLINK");
     auto first = std::make_unique<TPtyTarget>();
     std::remove(link.c_str());
     ASSERT_EQ(symlink(first->SlavePath().c_str(), link.c_str()), 0);

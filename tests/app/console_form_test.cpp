@@ -340,7 +340,7 @@ TEST_F(ConsoleFormTest, APasteNeedsAConnectionTheConsoleAreaAndAtMost64KiB) {
 }
 
 TEST_F(ConsoleFormTest, LogsFromTheMenuTheTextLogEndsAtDisconnectTheTraceRunsOn) {
-    const std::string dir = TempPath("");
+    const std::string dir = TestPath("");
     view.save_answer = dir + "session.log";
     Choose("Start text log...");
     view.save_answer = dir + "line.trace";

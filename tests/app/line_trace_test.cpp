@@ -101,7 +101,7 @@ TEST_F(TraceTest, AWriteAnnouncesItsDataFramesANakEndsThemAndBadChecksumsAreShow
 }
 
 TEST(LineTrace, TheFileHasAHeadingAndNotesAndStopsItselfAtItsLimit) {
-    const std::string path = TempPath("limit.trace");
+    const std::string path = TestPath("limit.trace");
     auto now = std::chrono::steady_clock::time_point{} + std::chrono::seconds(100);
     TLineTrace trace(2000, [&] { return now; });
     ASSERT_TRUE(trace.Start(path, "2026-12-09T14:03:07+01:00")) << trace.Error();

@@ -52,7 +52,7 @@ TEST(TextLog, TimestampsAreIsoLocalTimeWithTheirOffsetFromUtc) {
 }
 
 TEST(TextLog, RowsLeavingTheScreenBecomeStampedLinesAndTheScreenEndsTheLog) {
-    const std::string path = TempPath("golden.log");
+    const std::string path = TestPath("golden.log");
     std::time_t now = 1800000000;
     TTextLog log([&] { return now; });
     ASSERT_TRUE(log.Start(path)) << log.Error();
@@ -75,7 +75,7 @@ TEST(TextLog, RowsLeavingTheScreenBecomeStampedLinesAndTheScreenEndsTheLog) {
 
 TEST(TextLog, AFileThatCannotBeWrittenStopsTheLogWithTheSystemsReason) {
     TTextLog log;
-    EXPECT_FALSE(log.Start(TempPath("no-such-folder") + "/x.log"));
+    EXPECT_FALSE(log.Start(TestPath("no-such-folder") + "/x.log"));
     EXPECT_FALSE(log.Error().empty());
 #ifndef _WIN32
     // A full disk: the write fails, the reason is kept, what follows is dropped.
@@ -88,7 +88,7 @@ TEST(TextLog, AFileThatCannotBeWrittenStopsTheLogWithTheSystemsReason) {
     EXPECT_FALSE(log.Stop(TScreen{}));
     EXPECT_FALSE(log.Failed()); // told once, through Stop's result
     // The folder removed under the log: found at the next write.
-    const std::string folder = TempPath("gone");
+    const std::string folder = TestPath("gone");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     ASSERT_TRUE(log.Start(folder + "/x.log"));
     ASSERT_EQ(::unlink((folder + "/x.log").c_str()), 0);

@@ -1,10 +1,12 @@
 // Opening, closing and the line settings as the device sees them.
 #include "comm_rig.h"
+#include "test_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/file.h>
 #include <string>
 #include <unistd.h>
@@ -125,14 +127,11 @@ TEST_F(CommSettings, DeviceThatCannotBeOpenedLeavesThePortClosedWithoutError) {
     EXPECT_NO_THROW(comm.Open());
     EXPECT_FALSE(comm.Enabled());
 
-    char file[] = "/tmp/quorvik-comm-XXXXXX"; // a plain file is no character device
-    const int fd = mkstemp(file);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const std::string file = TestPath("plain-file"); // a plain file is no character device
+    ASSERT_TRUE(std::ofstream(file).good());
     comm.SetDeviceName(file);
     EXPECT_NO_THROW(comm.Open());
     EXPECT_FALSE(comm.Enabled());
-    unlink(file);
     EXPECT_EQ(comm.Read(nullptr, 0), -1);
 }
 

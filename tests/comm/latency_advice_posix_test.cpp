@@ -2,7 +2,7 @@
 // nothing read or said for a pseudo-terminal, and the component on a pty quiet about it.
 #include "comm_rig.h"
 #include "latency_advice.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +13,18 @@
 namespace fs = std::filesystem;
 
 TEST(LatencyAdvice, SysfsIsReadForTheDeviceALinkNamesAndNotForAPseudoTerminal) {
-    TTempDir dir;
-    const std::string root = dir.Path("sys");
+    const std::string root = TestPath("sys");
     fs::create_directories(root + "/bus/usb-serial/devices/ttyUSB3");
     std::ofstream(root + "/bus/usb-serial/devices/ttyUSB3/latency_timer") << "16\n";
-    fs::create_directories(dir.Path("dev/serial/by-id"));
-    std::ofstream(dir.Path("dev/ttyUSB3")) << "";
-    fs::create_symlink("../../ttyUSB3", dir.Path("dev/serial/by-id/usb-Adapter-if00-port0"));
+    fs::create_directories(TestPath("dev/serial/by-id"));
+    std::ofstream(TestPath("dev/ttyUSB3")) << "";
+    fs::create_symlink("../../ttyUSB3", TestPath("dev/serial/by-id/usb-Adapter-if00-port0"));
 
-    EXPECT_NE(SysfsLatencyAdvice(dir.Path("dev/ttyUSB3"), root), "");
-    EXPECT_NE(SysfsLatencyAdvice(dir.Path("dev/serial/by-id/usb-Adapter-if00-port0"), root), "");
-    EXPECT_EQ(SysfsLatencyAdvice(dir.Path("dev/ttyUSB4"), root), "") << "no attribute for it";
+    EXPECT_NE(SysfsLatencyAdvice(TestPath("dev/ttyUSB3"), root), "");
+    EXPECT_NE(SysfsLatencyAdvice(TestPath("dev/serial/by-id/usb-Adapter-if00-port0"), root), "");
+    EXPECT_EQ(SysfsLatencyAdvice(TestPath("dev/ttyUSB4"), root), "") << "no attribute for it";
     std::ofstream(root + "/bus/usb-serial/devices/ttyUSB3/latency_timer") << "1\n";
-    EXPECT_EQ(SysfsLatencyAdvice(dir.Path("dev/ttyUSB3"), root), "");
+    EXPECT_EQ(SysfsLatencyAdvice(TestPath("dev/ttyUSB3"), root), "");
     // A pseudo-terminal is never looked up, whatever sysfs would say of its name.
     fs::create_directories(root + "/bus/usb-serial/devices/3");
     std::ofstream(root + "/bus/usb-serial/devices/3/latency_timer") << "16\n";

@@ -2,7 +2,7 @@
 // points to, USB adapters with their product, and only the ttyS ports with hardware behind
 // them. Nothing in the trees is a device, so the list cannot have opened anything.
 #include "port_list.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,7 @@ void Write(const fs::path& path, const std::string& text) {
 }
 
 TEST(PortList, StableNamesFirstThenUsbAdaptersThenOnlyTheUartsThatExist) {
-    TTempDir dir;
-    const fs::path sys = dir.Path("sys"), dev = dir.Path("dev");
+    const fs::path sys = TestPath("sys"), dev = TestPath("dev");
     // A USB adapter: its tty's device sits below the interface, below the USB device.
     const fs::path usb = sys / "devices/usb1/1-2";
     Write(usb / "product", "FT232R USB UART");
@@ -55,7 +54,7 @@ TEST(PortList, StableNamesFirstThenUsbAdaptersThenOnlyTheUartsThatExist) {
         EXPECT_EQ(found[i].target, expected[i].target) << i;
         EXPECT_EQ(found[i].description, expected[i].description) << i;
     }
-    EXPECT_TRUE(ListSerialPorts(dir.Path("none"), dir.Path("none")).empty());
+    EXPECT_TRUE(ListSerialPorts(TestPath("none"), TestPath("none")).empty());
 }
 
 } // namespace

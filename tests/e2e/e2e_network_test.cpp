@@ -63,7 +63,7 @@ TEST_P(OverNetwork, RandomWritesWithSectorsOfFfLandByteForByte) {
 }
 
 TEST_P(OverNetwork, TheScreenArrivesCellForCellAndKeysAsTheirBytes) {
-    const std::string record = ProgramTempDir().Path("net-screen.rec");
+    const std::string record = TestPath("net-screen.rec");
     auto target = Target({"--print-events", "--record", record, "--time-limit", "60"});
     TScreen reference, seen;
     TStepper steps;
@@ -175,7 +175,7 @@ class Reconnect : public EndToEnd {
 };
 
 TEST_F(Reconnect, APseudoTerminalBehindALinkThatIsPointedAtANewOne) {
-    const std::string link = ProgramTempDir().Path("ttyLINK");
+    const std::string link = TestPath("ttyLINK");
     std::vector<std::string> args = Writes("21", 30);
     args.insert(args.end(), {"--hangup-after", "6"});
     TSimTarget first(args);

@@ -196,7 +196,7 @@ TEST_F(EndToEnd, AFileSizeLimitBelowTheImageFailsWritesPastItWithoutDamage) {
 }
 
 TEST_F(EndToEnd, TheSimulatorsScreenArrivesCellForCell) {
-    const std::string record = ProgramTempDir().Path("screen.rec");
+    const std::string record = TestPath("screen.rec");
     TSimTarget target({"--print-events", "--record", record, "--time-limit", "60"});
     TScreen reference;
     TStepper steps;

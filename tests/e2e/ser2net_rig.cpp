@@ -1,7 +1,7 @@
 #include "ser2net_rig.h"
 
 #include "loopback.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 
 #include <fstream>
 #include <poll.h>
@@ -21,7 +21,7 @@ bool Ser2netInstalled() {
 TSer2net::TSer2net(const std::string& pty_path, bool rfc2217)
     : rfc2217_(rfc2217), port_(FreeLoopbackPort()) {
     static int counter = 0;
-    config_ = ProgramTempDir().Path("ser2net-" + std::to_string(++counter) + ".yaml");
+    config_ = TestPath("ser2net-" + std::to_string(++counter) + ".yaml");
     std::ofstream yaml(config_);
     // The line starts at 9600 baud: over RFC 2217 the console sets its own speed.
     yaml << "%YAML 1.1\n---\n"

@@ -26,7 +26,7 @@ std::string FileBytes(const std::string& path) {
 }
 
 std::string MakeImage(const std::string& name, int kilobytes) {
-    const std::string path = ProgramTempDir().Path(name);
+    const std::string path = TestPath(name);
     const std::string data = path + ".data";
     const std::string cmd = "rm -f " + path + " && mkfs.fat -C -F 12 -n E2E " + path + " " +
                             std::to_string(kilobytes) + " > /dev/null && head -c " +

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "child_process.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 
 #include <map>
 #include <string>

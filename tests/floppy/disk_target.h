@@ -1,4 +1,4 @@
-// A simulated target on the fake port, and helpers for image files in a temporary folder.
+// A simulated target on the fake port, and helpers for image files in the test's own folder.
 //
 // The target sends disk requests behind ESC 'D' and answers the console's frames as the
 // target's firmware does. The console writes one frame or one acknowledgement per Write call;
@@ -6,10 +6,9 @@
 // Every round of the window system ticks the 100 ms timer once.
 #pragma once
 
-#include "temp_dir.h"
-
 #include "fakes.h"
 #include "floppy_service.h"
+#include "test_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +102,6 @@ class FloppyTest : public ::testing::Test {
     TCoreRig rig;
     TFloppyService service{rig.link, rig.screen};
     TDiskTarget target{rig};
-    TTempDir dir;
 
     FloppyTest() {
         target.disconnect = [this] { Disconnect(); };
@@ -135,12 +133,12 @@ class FloppyTest : public ::testing::Test {
     }
     // A fresh mkfs.fat image with a file in it, or a fatal failure.
     std::string FatImage(int kib) {
-        const std::string path = dir.Path(std::to_string(kib) + ".img");
+        const std::string path = TestPath(std::to_string(kib) + ".img");
         EXPECT_TRUE(MakeFatImage(path, kib, 300000)) << "mkfs.fat or mcopy failed";
         return path;
     }
     std::string HandMade(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const std::string path = dir.Path(name);
+        const std::string path = TestPath(name);
         WriteFileBytes(path, bytes);
         return path;
     }

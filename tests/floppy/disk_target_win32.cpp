@@ -1,6 +1,6 @@
-// The parts of the disk rig that differ on Windows: no mkdtemp, and no FAT tools to call, so
-// the FAT images are made by hand: a FAT12 boot sector with the floppy's geometry, random
-// bytes where the tools would put the file, zeros after it.
+// The parts of the disk rig that differ on Windows: no FAT tools to call, so the FAT images
+// are made by hand: a FAT12 boot sector with the floppy's geometry, random bytes where the
+// tools would put the file, zeros after it.
 #include "disk_target.h"
 
 #include <algorithm>

@@ -109,12 +109,12 @@ TEST_F(FloppyTest, ReadPastTheEndOfTheFileIsServedAsZerosNeverAsStaleData) {
 TEST_F(FloppyTest, OnlyARegularFileOrBlockDeviceOfOneSectorOrMoreIsAttached) {
     Connect(FatImage(1440)); // a geometry that a wrongly attached file would be served with
     Disconnect();
-    const std::string fifo = dir.Path("pipe.img");
+    const std::string fifo = TestPath("pipe.img");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    ASSERT_EQ(mkdir(dir.Path("folder.img").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(TestPath("folder.img").c_str(), 0755), 0);
     const std::vector<std::string> paths = {fifo, "/dev/zero", HandMade("empty.img", {}),
                                             HandMade("short.img", std::vector<uint8_t>(511, 0xF6)),
-                                            dir.Path("folder.img")};
+                                            TestPath("folder.img")};
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         rig.screen.ClearScreen();
@@ -278,7 +278,7 @@ TEST_F(FloppyTest, RequestsOffTheDiskAnswer04AndNeverReachTheFile) {
 
 TEST_F(FloppyTest, PathThatIsNotValidUtf8IsAttachedByItsBytes) {
     const std::string path = FatImage(1440);
-    const std::string odd = dir.Path("disk-\xff\xfe\xe9.img");
+    const std::string odd = TestPath("disk-\xff\xfe\xe9.img");
     ASSERT_EQ(rename(path.c_str(), odd.c_str()), 0);
     Connect(odd);
     EXPECT_TRUE(service.ImageAttached());

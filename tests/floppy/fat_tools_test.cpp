@@ -1,5 +1,6 @@
 // The images built here, read by tools that share nothing with this code: Debian's fsck.fat
 // (dosfstools) and mtools' mdir and mcopy.
+#include "test_dir.h"
 #include "disk_target.h"
 #include "fat_format.h"
 #include "folder_image.h"
@@ -55,9 +56,8 @@ void SetLocalTime(const std::string& path, int year, int month, int day, int hou
 
 class FatTools : public ::testing::Test {
   protected:
-    TTempDir dir;
     std::string Image(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const std::string path = dir.Path(name);
+        const std::string path = TestPath(name);
         WriteFileBytes(path, bytes);
         return path;
     }
@@ -73,7 +73,7 @@ class FatTools : public ::testing::Test {
 TEST_F(FatTools, EveryBlankFormatIsCleanForFsckAndEmptyForMdir) {
     for (const TFatFormat& f : FatFormats()) {
         SCOPED_TRACE(f.name);
-        const std::string image = dir.Path(std::string(f.name) + ".img");
+        const std::string image = TestPath(std::string(f.name) + ".img");
         ASSERT_EQ(WriteBlankImage(image, f, "Blank disk"), "");
         ExpectClean(image);
         const TRun mdir = Shell("mdir -i '" + image + "' ::");
@@ -86,7 +86,7 @@ TEST_F(FatTools, EveryBlankFormatIsCleanForFsckAndEmptyForMdir) {
 }
 
 TEST_F(FatTools, AFolderWithLongNamesSubfoldersAndDatesReadsBackWhole) {
-    const std::string folder = dir.Path("Project files");
+    const std::string folder = TestPath("Project files");
     std::filesystem::create_directories(folder + "/Sub folder/deeper");
     std::filesystem::create_directories(folder + "/empty");
     const std::vector<uint8_t> big = RandomBytes(70000, 5);
@@ -118,7 +118,7 @@ TEST_F(FatTools, AFolderWithLongNamesSubfoldersAndDatesReadsBackWhole) {
     const TRun deep = Shell("mdir -i '" + image + "' '::Sub folder/deeper'");
     EXPECT_THAT(deep.output, HasSubstr("data     bin     70000 1999-12-31  23:59"));
 
-    const std::string out = dir.Path("data.out");
+    const std::string out = TestPath("data.out");
     const TRun copy =
         Shell("mcopy -n -i '" + image + "' '::Sub folder/deeper/data.bin' '" + out + "'");
     ASSERT_EQ(copy.status, 0) << copy.output;
@@ -127,7 +127,7 @@ TEST_F(FatTools, AFolderWithLongNamesSubfoldersAndDatesReadsBackWhole) {
 }
 
 TEST_F(FatTools, AFolderThatDoesNotFitIsLeftOutWholeWithWhatWouldNotFit) {
-    const std::string folder = dir.Path("big");
+    const std::string folder = TestPath("big");
     std::filesystem::create_directories(folder);
     WriteFileBytes(folder + "/first.bin", RandomBytes(2'000'000, 1));
     WriteFileBytes(folder + "/second.bin", RandomBytes(1'500'000, 2));
@@ -148,7 +148,7 @@ TEST_F(FatTools, AFolderThatDoesNotFitIsLeftOutWholeWithWhatWouldNotFit) {
 }
 
 TEST_F(FatTools, NamesFatCannotHoldLinksAndCaseTwinsAreAllListedAndNothingIsBuilt) {
-    const std::string folder = dir.Path("odd");
+    const std::string folder = TestPath("odd");
     std::filesystem::create_directories(folder + "/sub");
     WriteText(folder + "/a:b.txt", "x");
     WriteText(folder + "/sub/what?", "x");

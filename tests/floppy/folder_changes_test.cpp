@@ -1,5 +1,6 @@
 // A folder's floppy read back, and what changed between two of its states kept beside it, on
 // both platforms (names beyond ASCII travel as UTF-8 in the program, wide on Windows).
+#include "test_dir.h"
 #include "disk_target.h"
 #include "fat_reader.h"
 #include "floppy_source.h"
@@ -31,8 +32,7 @@ const std::string kUbung = "\xc3\x9c"
 } // namespace
 
 TEST(FolderChanges, WhatOneStateOfAFolderAddsToAnotherIsKeptBesideItUnderItsOwnNames) {
-    TTempDir dir;
-    const std::string a = dir.Path("Caf\xc3\xa9"), b = dir.Path("later");
+    const std::string a = TestPath("Caf\xc3\xa9"), b = TestPath("later");
     fs::create_directories(HostPath(a + "/docs"));
     Put(a + "/" + kUbung, "eins");
     Put(a + "/docs/notes.txt", "first");
@@ -74,8 +74,7 @@ TEST(FolderChanges, WhatOneStateOfAFolderAddsToAnotherIsKeptBesideItUnderItsOwnN
 }
 
 TEST(FolderChanges, AnImageTheTargetLeftUnreadableIsKeptWhole) {
-    TTempDir dir;
-    const std::string a = dir.Path("disk");
+    const std::string a = TestPath("disk");
     fs::create_directories(HostPath(a));
     Put(a + "/a.txt", "a");
     const TFolderImage built = BuildFolderImage(a, 1);
@@ -92,7 +91,7 @@ TEST(FolderChanges, AnImageTheTargetLeftUnreadableIsKeptWhole) {
 // changes kept at Disconnect and its floppy saved as an image; a folder that cannot be built
 // and a new blank image.
 TEST_F(FloppyTest, ASessionServesAFolderKeepsItsChangesAndSavesItsImage) {
-    const std::string folder = dir.Path("served");
+    const std::string folder = TestPath("served");
     fs::create_directories(HostPath(folder));
     Put(folder + "/a.txt", "a");
     TFloppySession session;
@@ -108,8 +107,8 @@ TEST_F(FloppyTest, ASessionServesAFolderKeepsItsChangesAndSavesItsImage) {
     EXPECT_EQ(line, "The target changed no file on the floppy of " + folder +
                         "; it wrote sectors that no file holds: save the floppy as an image to "
                         "keep them.");
-    ASSERT_EQ(session.SaveAsImage(dir.Path("saved.img")), "");
-    const std::vector<uint8_t> saved = ReadFileBytes(dir.Path("saved.img"));
+    ASSERT_EQ(session.SaveAsImage(TestPath("saved.img")), "");
+    const std::vector<uint8_t> saved = ReadFileBytes(TestPath("saved.img"));
     ASSERT_EQ(saved.size(), 1474560u);
     EXPECT_TRUE(
         std::equal(write.data.begin(), write.data.end(), saved.begin() + (70 * 2 + 1) * 18 * 512));
@@ -121,7 +120,7 @@ TEST_F(FloppyTest, ASessionServesAFolderKeepsItsChangesAndSavesItsImage) {
     EXPECT_THAT(refused[2], ::testing::HasSubstr("big.bin: does not fit"));
     EXPECT_FALSE(service.ImageAttached());
 
-    const std::string blank = dir.Path("new.img");
+    const std::string blank = TestPath("new.img");
     EXPECT_TRUE(
         session.Attach(TFloppySource::NewBlank(blank, FindFatFormat("720K"), "new"), service)
             .empty());

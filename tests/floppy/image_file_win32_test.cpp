@@ -18,14 +18,13 @@ std::string Utf8(const std::filesystem::path& path) {
 
 class ImageFileWin32 : public ::testing::Test {
   protected:
-    TTempDir dir;
     TImageFile file;
 };
 
 } // namespace
 
 TEST_F(ImageFileWin32, PositionedWritesAndReadsMeetTheFileAndAWritePastTheEndExtendsIt) {
-    const std::string path = dir.Path("disk.img");
+    const std::string path = TestPath("disk.img");
     std::vector<uint8_t> expected = RandomBytes(4096, 1);
     WriteFileBytes(path, expected);
     ASSERT_EQ(file.Open(path.c_str()), omReadWrite);
@@ -58,7 +57,7 @@ TEST_F(ImageFileWin32, PositionedWritesAndReadsMeetTheFileAndAWritePastTheEndExt
 
 TEST_F(ImageFileWin32, NamesOutsideAsciiAreOpenedThroughTheirUtf8Path) {
     const std::filesystem::path wide =
-        std::filesystem::path(dir.Path("")) / std::filesystem::path(u8"Disk \u00c4\u00df-\u0434\u0438\u0441\u043a-\u8f6f\u76d8.img");
+        std::filesystem::path(TestDir()) / std::filesystem::path(u8"Disk \u00c4\u00df-\u0434\u0438\u0441\u043a-\u8f6f\u76d8.img");
     const std::vector<uint8_t> bytes = RandomBytes(1024, 4);
     {
         HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -79,13 +78,13 @@ TEST_F(ImageFileWin32, NamesOutsideAsciiAreOpenedThroughTheirUtf8Path) {
 }
 
 TEST_F(ImageFileWin32, MissingFileFailsWithTheSystemsErrorNumber) {
-    EXPECT_EQ(file.Open(dir.Path("missing.img").c_str()), omClosed);
+    EXPECT_EQ(file.Open(TestPath("missing.img").c_str()), omClosed);
     EXPECT_EQ(file.LastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(file.IsOpen());
 }
 
 TEST_F(ImageFileWin32, FileThatAnotherProgramKeepsFromWritingIsAttachedReadOnly) {
-    const std::string path = dir.Path("held.img");
+    const std::string path = TestPath("held.img");
     const std::vector<uint8_t> bytes = RandomBytes(2048, 5);
     WriteFileBytes(path, bytes);
     // Another program reads it and lets nobody else write it.

@@ -105,7 +105,7 @@ TEST_F(FloppyTest, UnidentifiedImageStaysAttachedWithTheGeometryOfTheLastIdentif
 }
 
 TEST_F(FloppyTest, MissingFileIsReportedAndNotAttached) {
-    const std::string path = dir.Path("missing.img");
+    const std::string path = TestPath("missing.img");
     Connect(path);
     EXPECT_THAT(ScreenText(rig.screen), HasSubstr("Can not open image file " + path));
     EXPECT_FALSE(service.ImageAttached());

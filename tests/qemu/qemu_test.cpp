@@ -3,7 +3,7 @@
 // SYSLINUX was written here, and the ROM shares no code with the console.
 #include "fat_format.h"
 #include "qemu_target.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 #include "window_fixture.h"
 
 #include <QCheckBox>
@@ -37,11 +37,6 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     if (!f) throw std::runtime_error("cannot write " + path);
 }
 
-// The test program's files, in a folder of its own removed as it ends.
-std::string TempPath(const std::string& name) {
-    return ProgramTempDir().Path(name);
-}
-
 double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
@@ -62,7 +57,7 @@ class QemuTarget : public TWindowTest {
         TWindowTest::TearDown();
     }
     void StartQemu() {
-        log = TempPath("com1.log");
+        log = TestPath("com1.log");
         qemu = std::make_unique<TQemuTarget>(QUORVIK_QEMU, QUORVIK_ROM, log);
     }
     void StartQemuOnTcp() {
@@ -70,7 +65,7 @@ class QemuTarget : public TWindowTest {
     }
     // A formatted floppy whose boot sector is write_sector.asm, its BPB kept.
     std::string MakeWriteImage() {
-        const std::string image = TempPath("write.img");
+        const std::string image = TestPath("write.img");
         const std::string format = "rm -f " + image +
                                    " && PATH=$PATH:/usr/sbin:/sbin mkfs.fat -C -F 12 " + image +
                                    " 1440 >/dev/null";
@@ -151,7 +146,7 @@ class QemuTarget : public TWindowTest {
 };
 
 TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsOnRequest) {
-    const std::string image = TempPath("syslinux.img");
+    const std::string image = TestPath("syslinux.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
     StartQemu();
@@ -209,7 +204,7 @@ TEST_F(QemuTarget, SyslinuxBootsToItsPromptItsMenuFollowsTheArrowKeysAndRedrawsO
 }
 
 TEST_F(QemuTarget, OverTcpSyslinuxBootsToItsPromptAsOverThePseudoTerminal) {
-    const std::string image = TempPath("syslinux-tcp.img");
+    const std::string image = TestPath("syslinux-tcp.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
     StartQemuOnTcp();
@@ -230,7 +225,7 @@ TEST_F(QemuTarget, OverTcpSyslinuxBootsToItsPromptAsOverThePseudoTerminal) {
 // SYSLINUX at its boot: prompt, told of kernels it cannot find, fills the PC's screen, which the
 // BIOS scrolls and the ROM redraws cell by cell: every line it wrote is kept once, in order.
 TEST_F(QemuTarget, SyslinuxsScrollingOutputEntersTheHistoryOnceInOrder) {
-    const std::string image = TempPath("syslinux.img");
+    const std::string image = TestPath("syslinux.img");
     WriteFile(image, FileBytes(QUORVIK_ROM_FLOPPY));
     AttachImage(image);
     StartQemu();
@@ -365,7 +360,7 @@ TEST_F(QemuTarget, AFrameSpoiledOnTheLineIsRefusedAndTheRequestRepeated) {
 // A new blank image of ours: its boot sector says so on the PC's screen, and a key has the BIOS
 // load the boot sector again (INT 19h).
 TEST_F(QemuTarget, ABlankImageSaysItIsNoSystemDiskAndAKeyLoadsTheBootSectorAgain) {
-    const std::string image = TempPath("blank.img");
+    const std::string image = TestPath("blank.img");
     ASSERT_EQ(WriteBlankImage(image, *FindFatFormat("1.44M"), "Blank"), "");
     AttachImage(image);
     StartQemu();
@@ -387,7 +382,7 @@ TEST_F(QemuTarget, ABlankImageSaysItIsNoSystemDiskAndAKeyLoadsTheBootSectorAgain
 
 // The same blank image made bootable with Debian's syslinux: SYSLINUX starts from it.
 TEST_F(QemuTarget, SyslinuxBootsFromABlankImageMadeBootableWithItsInstaller) {
-    const std::string image = TempPath("blank-syslinux.img");
+    const std::string image = TestPath("blank-syslinux.img");
     ASSERT_EQ(WriteBlankImage(image, *FindFatFormat("1.44M"), "Boot me"), "");
     const std::string install = std::string(QUORVIK_SYSLINUX_PROGRAM) + " --install " + image;
     ASSERT_EQ(std::system(install.c_str()), 0) << install;

@@ -1,5 +1,5 @@
 // A host program started from a test program under wine: through /bin/sh, which leaves its
-// output, its process number and its exit code in files of the test's temporary folder.
+// output, its process number and its exit code in files of the test's own folder.
 #include "child_process.h"
 
 #include "host_win32.h"
@@ -26,7 +26,7 @@ std::string Quoted(const std::string& word) {
 } // namespace
 
 TChildProcess::TChildProcess(const std::vector<std::string>& argv) : impl_(new TImpl) {
-    impl_->base = HostTempDir() + "/child-" + std::to_string(++counter);
+    impl_->base = HostTestDir() + "/child-" + std::to_string(++counter);
     std::string command;
     for (const std::string& a : argv) command += (command.empty() ? "" : " ") + Quoted(a);
     const std::string& b = impl_->base;

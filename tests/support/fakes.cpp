@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -90,11 +88,4 @@ std::string KeysReported(const std::string& output) {
 std::string ReadFileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string TempPath(const std::string& name) {
-    // Test programs, and builds, run side by side.
-    static const std::string run =
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    return (std::filesystem::temp_directory_path() / ("quorvik-" + run + "-" + name)).string();
 }

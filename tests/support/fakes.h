@@ -4,6 +4,7 @@
 #include "link.h"
 #include "main_cycle.h"
 #include "screen.h"
+#include "test_dir.h"
 
 #include <cstdint>
 #include <deque>
@@ -15,10 +16,8 @@ std::vector<uint8_t> Bytes(const std::string& s);
 // "1B 44 75" -> bytes
 std::vector<uint8_t> Hex(const std::string& hex);
 std::string ToHex(const std::vector<uint8_t>& bytes);
-// A file's bytes ("" when it cannot be read), and a path in the test's temporary folder that
-// no other run of the tests uses.
+// A file's bytes ("" when it cannot be read). Tests write theirs in TestDir() (test_dir.h).
 std::string ReadFileText(const std::string& path);
-std::string TempPath(const std::string& name);
 // The bytes of the keys an interactive simulator reported ("key 1B 5B 41 Up" lines of its
 // --print-events), in order.
 std::string KeysReported(const std::string& output);

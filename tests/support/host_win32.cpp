@@ -1,6 +1,8 @@
 // Host (Unix) programs and files from a test program under wine.
 #include "host_win32.h"
 
+#include "test_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -48,16 +50,12 @@ std::string Env(const char* name) {
     return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
-std::string HostTempDir() {
-    static const std::string dir = [] {
-        // Under the rig's own temporary folder where given; wine reuses process ids, so the
-        // name also carries the time.
-        const std::string base = Env("QUORVIK_WIN_TMP").empty() ? "/tmp" : Env("QUORVIK_WIN_TMP");
-        const std::string d = base + "/quorvik-win-" + std::to_string(GetCurrentProcessId()) +
-                              "-" + std::to_string(GetTickCount64());
-        CreateDirectoryA(WinPath(d).c_str(), nullptr);
-        return d;
-    }();
+std::string HostTestDir() {
+    std::string dir = TestDir(); // Z:\...
+    dir.erase(0, 2);
+    for (char& c : dir) {
+        if (c == '\\') c = '/';
+    }
     return dir;
 }
 
@@ -70,7 +68,7 @@ std::string WinPath(const std::string& unix_path) {
 }
 
 bool RunHost(const std::string& shell_command, std::chrono::milliseconds timeout) {
-    const std::string done = HostTempDir() + "/done-" + std::to_string(++counter);
+    const std::string done = HostTestDir() + "/done-" + std::to_string(++counter);
     if (!SpawnHost(shell_command + "; echo $? > " + done)) return false;
     if (!WaitForFile(done, timeout)) {
         ADD_FAILURE() << "host command did not end in time: " << shell_command;

@@ -18,9 +18,8 @@ bool HostFileExists(const std::string& unix_path);
 bool WaitForFile(const std::string& unix_path, std::chrono::milliseconds timeout);
 // A Unix environment variable as wine passes it ("" when unset).
 std::string Env(const char* name);
-// This process's own folder of temporary files (a Unix path, made on first use, inside the
-// folder that scripts/win-test removes at its end).
-std::string HostTempDir();
+// The running test's folder (test_dir.h) as host programs spell it: a Unix path.
+std::string HostTestDir();
 // The Windows spelling of a Unix path (drive Z: is the Unix root under wine).
 std::string WinPath(const std::string& unix_path);
 std::string FileBytes(const std::string& unix_path);

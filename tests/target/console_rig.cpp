@@ -2,6 +2,7 @@
 
 #include "floppy_service.h"
 #include "frame.h"
+#include "test_dir.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -134,7 +135,7 @@ TConsoleRig::TConsoleRig(std::vector<uint8_t> image, bool attached, int tick_ms,
     else
         socketpair(AF_UNIX, SOCK_STREAM, 0, fds_);
     if (attached_) {
-        std::string name = testing::TempDir() + "quorvik-rig-XXXXXX";
+        std::string name = TestPath("rig-XXXXXX");
         const int fd = mkstemp(name.data());
         bool written = fd >= 0;
         for (size_t done = 0; written && done < image_.size();) {

@@ -6,7 +6,7 @@
 #include "console_rig.h"
 #include "folder_changes.h"
 #include "folder_image.h"
-#include "temp_dir.h"
+#include "test_dir.h"
 #include "test_images.h"
 
 #include <gmock/gmock.h>
@@ -61,8 +61,7 @@ int OpenRaw(const std::string& path) {
 } // namespace
 
 TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
-    TTempDir dir;
-    const std::string folder = dir.Path("Shared disk");
+    const std::string folder = TestPath("Shared disk");
     fs::create_directories(folder + "/docs");
     WriteText(folder + "/README.TXT", "the first read-me\r\n");
     WriteText(folder + "/Long name.txt", "kept as it is\r\n");
@@ -75,20 +74,20 @@ TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
     ASSERT_TRUE(built.Built()) << ::testing::PrintToString(built.left_out);
 
     // What the target is to make of the floppy, made with mtools on a copy.
-    const std::string after = dir.Path("after.img");
+    const std::string after = TestPath("after.img");
     WriteFile(after, built.bytes);
-    WriteText(dir.Path("notes"), "written by the target\r\n");
-    WriteText(dir.Path("readme"), "the second read-me, longer than the first\r\n");
-    WriteText(dir.Path("guide"), "chapter one\r\nchapter two\r\n");
-    WriteFile(dir.Path("inner"), std::vector<uint8_t>(5000, 0xA5));
+    WriteText(TestPath("notes"), "written by the target\r\n");
+    WriteText(TestPath("readme"), "the second read-me, longer than the first\r\n");
+    WriteText(TestPath("guide"), "chapter one\r\nchapter two\r\n");
+    WriteFile(TestPath("inner"), std::vector<uint8_t>(5000, 0xA5));
     const std::string img = "-i '" + after + "' ";
-    ASSERT_EQ(Mtools("mcopy " + img + "'" + dir.Path("notes") + "' '::New notes.txt'"), 0);
-    ASSERT_EQ(Mtools("mcopy -o " + img + "'" + dir.Path("readme") + "' ::README.TXT"), 0);
-    ASSERT_EQ(Mtools("mcopy -o " + img + "'" + dir.Path("guide") + "' ::docs/Guide.txt"), 0);
+    ASSERT_EQ(Mtools("mcopy " + img + "'" + TestPath("notes") + "' '::New notes.txt'"), 0);
+    ASSERT_EQ(Mtools("mcopy -o " + img + "'" + TestPath("readme") + "' ::README.TXT"), 0);
+    ASSERT_EQ(Mtools("mcopy -o " + img + "'" + TestPath("guide") + "' ::docs/Guide.txt"), 0);
     ASSERT_EQ(Mtools("mdel " + img + "::old.txt"), 0);
     ASSERT_EQ(Mtools("mren " + img + "'::move me.txt' ::moved.txt"), 0);
     ASSERT_EQ(Mtools("mmd " + img + "::newdir"), 0);
-    ASSERT_EQ(Mtools("mcopy " + img + "'" + dir.Path("inner") + "' ::newdir/inner.bin"), 0);
+    ASSERT_EQ(Mtools("mcopy " + img + "'" + TestPath("inner") + "' ::newdir/inner.bin"), 0);
     const std::vector<uint8_t> target_state = ReadFile(after);
     ASSERT_EQ(target_state.size(), built.bytes.size());
     int differing = 0;
@@ -117,7 +116,7 @@ TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
     const TChangesReport report = WriteChangesBeside(folder, built.bytes, memory->Bytes(),
                                                      TLocalTime{2026, 12, 10, 14, 3, 22});
     EXPECT_TRUE(report.ok) << report.summary;
-    EXPECT_EQ(report.folder, dir.Path("Shared disk-from-target-20261210-140322"));
+    EXPECT_EQ(report.folder, TestPath("Shared disk-from-target-20261210-140322"));
     EXPECT_EQ(report.summary, "The target's changes (2 new, 2 changed, 1 renamed, 1 deleted, "
                               "1 new folder) went to " +
                                   report.folder);
@@ -149,5 +148,5 @@ TEST(FolderFloppy, TheTargetsChangesGoBesideTheFolderWhichStaysAsItWas) {
     // Nothing changed: no folder.
     const TChangesReport none = WriteChangesBeside(folder, built.bytes, built.bytes, TLocalTime{});
     EXPECT_TRUE(none.folder.empty());
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 7);
+    EXPECT_EQ(std::distance(fs::directory_iterator(TestDir()), fs::directory_iterator()), 7);
 }

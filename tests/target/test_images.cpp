@@ -1,5 +1,7 @@
 #include "test_images.h"
 
+#include "test_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -17,25 +19,15 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-TFatImage::TFatImage(TFatImage&& o) noexcept
-    : dir(std::move(o.dir)), path(std::move(o.path)), readme(std::move(o.readme)),
-      hello(std::move(o.hello)), bytes(std::move(o.bytes)) {
-    o.dir.clear();
-}
-
-TFatImage::~TFatImage() {
-    std::error_code ec;
-    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-}
-
 TFatImage MakeFatImage() {
+    static int count = 0;
     TFatImage img;
-    char tmpl[] = "/tmp/quorvik-target-test-XXXXXX";
-    if (!mkdtemp(tmpl)) {
-        ADD_FAILURE() << "mkdtemp failed";
+    img.dir = TestPath("image-" + std::to_string(++count));
+    std::error_code ec;
+    if (!std::filesystem::create_directory(img.dir, ec)) {
+        ADD_FAILURE() << "cannot make " << img.dir << ": " << ec.message();
         return img;
     }
-    img.dir = tmpl;
     img.path = img.dir + "/floppy.img";
     for (int i = 1; i <= 40; ++i)
         img.readme +=

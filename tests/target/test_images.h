@@ -6,21 +6,16 @@
 #include <vector>
 
 struct TFatImage {
-    std::string dir;    // a fresh temporary folder holding the image
+    std::string dir;    // a fresh folder in the test's own (test_dir.h), holding the image
     std::string path;   // dir + "/floppy.img"
     std::string readme; // README.TXT, several clusters long
     std::string hello;  // HELLO.TXT, one short line
     std::vector<uint8_t> bytes;
-
-    TFatImage() = default;
-    TFatImage(TFatImage&& o) noexcept;
-    TFatImage(const TFatImage&) = delete;
-    TFatImage& operator=(const TFatImage&) = delete;
-    ~TFatImage(); // removes the folder
 };
 
-// A 1.44 MB FAT12 image labelled QUORVIK with README.TXT and HELLO.TXT. Fails the calling test
-// (ADD_FAILURE) and returns an empty image when the tools are missing.
+// A 1.44 MB FAT12 image labelled QUORVIK with README.TXT and HELLO.TXT, each in a folder of its
+// own, removed with the test's. Fails the calling test (ADD_FAILURE) and returns an empty image
+// when the tools are missing.
 TFatImage MakeFatImage();
 
 std::vector<uint8_t> ReadFile(const std::string& path);

@@ -3,10 +3,11 @@
 // The window's decisions themselves are tested without a window in console_form_test.
 #include "window_rig.h"
 
+#include "console_menu.h"
 #include "floppy_service.h"
 #include "palette.h"
-#include "temp_dir.h"
 #include "png_file.h"
+#include "test_dir.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -210,7 +211,7 @@ TEST_F(WindowTest, AfterClearScreenTheNextBlinkShowsTheBar) {
 }
 
 TEST_F(WindowTest, AChosenImageIsNamedInTheCaptionAndAttachedAtConnect) {
-    const std::string path = ProgramTempDir().Path("window-test.img");
+    const std::string path = TestPath("window-test.img");
     ASSERT_EQ(std::system(("rm -f " + path + " && mkfs.fat -C -F 12 " + path +
                            " 1440 > /dev/null").c_str()),
               0);
@@ -287,14 +288,15 @@ TEST_F(WindowTest, ARightClickOnTheConsoleAreaReachesTheMenuAndCopyFillsTheClipb
 TEST_F(WindowTest, SaveScreenAsPngWritesTheImageAtItsNaturalSizeWithoutTheCursorBar) {
     window->Screen().StrOut(0x1E, 0, 24, "bottom row");
     window->Form().ScreenRefresh();
-    const QString path = QString::fromStdString(ProgramTempDir().Path("screen.png"));
+    const QString path = QString::fromStdString(TestPath("screen.png"));
     window->save_dialog_hook = [&] { return path; };
-    window->popup_menu_hook = [](const std::vector<TMenuEntry>& entries) {
-        for (const TMenuEntry& e : entries)
-            if (e.caption == "Save screen as PNG...") return e.command;
-        return -1;
+    bool offered = false;
+    window->popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
+        for (const TMenuEntry& e : entries) offered |= e.command == ccSavePng && e.enabled;
+        return offered ? int(ccSavePng) : -1; // -1: the menu closed without a choice
     };
     Click(window.get(), Qt::RightButton, QPoint(30, window->Panel->height() + 30));
+    ASSERT_TRUE(offered) << "the menu offers no enabled Save screen as PNG...";
     const QImage saved(path);
     const TRenderer& r = window->Renderer();
     ASSERT_EQ(saved.size(), QSize(80 * r.CellWidth(), 25 * r.CellHeight()));

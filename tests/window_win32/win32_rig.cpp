@@ -12,7 +12,7 @@ TWinStepper* running_stepper = nullptr;
 } // namespace
 
 std::string MakeImage(const std::string& name, int kilobytes) {
-    const std::string path = HostTempDir() + "/" + name;
+    const std::string path = HostTestDir() + "/" + name;
     const std::string k = std::to_string(kilobytes);
     if (!RunHost("rm -f " + path + " && mkfs.fat -C -F 12 -n E2E " + path + " " + k +
                  " >/dev/null && head -c " + std::to_string(kilobytes * 600) +

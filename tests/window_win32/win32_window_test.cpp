@@ -243,7 +243,7 @@ TEST_F(Win32Window, CellsAreDrawnAtTheirPlacesInTheirColoursUnscaledAndStretched
 }
 
 TEST_F(Win32Window, ConnectRefusesAPortThatIsNoSerialDeviceAndSwitchesThePanelOnATarget) {
-    const std::string not_a_port = HostTempDir() + "/not-a-port";
+    const std::string not_a_port = HostTestDir() + "/not-a-port";
     ASSERT_TRUE(RunHost("touch " + not_a_port));
     MapComPort(2, not_a_port);
     Click(window->RadioItem(1));
@@ -340,7 +340,7 @@ TEST_F(Win32Window, TheFloppyDialogTakesAnImageWhateverItsNameAndGivesItAsUtf8) 
     TDialogAnswer answer;
     answer.path = std::wstring(L"Z:") + [] {
         std::wstring w;
-        for (char c : HostTempDir()) w.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+        for (char c : HostTestDir()) w.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
         return w;
     }() + L"\\Bild-\u00E4.img";
     HANDLE file = CreateFileW(answer.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -358,7 +358,7 @@ TEST_F(Win32Window, TheFloppyDialogTakesAnImageWhateverItsNameAndGivesItAsUtf8) 
     EXPECT_FALSE(answer.cancelled) << "the dialog did not take the name";
     EXPECT_EQ(answer.title, "Floppy Images");
     EXPECT_EQ(answer.filter, "*.img;*.ima");
-    EXPECT_EQ(window->Form().OpenDialogFileName(), WinPath(HostTempDir()) + "\\" + utf8_name);
+    EXPECT_EQ(window->Form().OpenDialogFileName(), WinPath(HostTestDir()) + "\\" + utf8_name);
     EXPECT_EQ(SendMessageW(window->Control(ciEnaFloppy), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(Text(window->Handle()), "Quorvik V1.00 for Windows ... ImageFile: " + utf8_name);
 }
@@ -419,7 +419,7 @@ TEST_F(Win32Window, RandomWritesLandByteForByteInTheFile) {
 }
 
 TEST_F(Win32Window, TheTargetsScreenIsShownCellForCell) {
-    const std::string record = HostTempDir() + "/screen.rec";
+    const std::string record = HostTestDir() + "/screen.rec";
     TWinSimTarget target({"--print-events", "--record", record, "--time-limit", "60"});
     TScreen reference;
     TWinStepper steps;
@@ -587,7 +587,7 @@ TEST_F(Win32Window, CopyPutsTheScreenOrTheDraggedSelectionOnTheClipboardAsUnicod
 TEST_F(Win32Window, SaveScreenAsPngWritesTheConsoleAtItsNaturalSize) {
     window->Form().Screen().StrOut(0x1E, 0, 0, "picture");
     window->Form().ScreenRefresh();
-    const std::string path = HostTempDir() + "/screen.png";
+    const std::string path = HostTestDir() + "/screen.png";
     window->save_dialog_hook = [&] { return WinPath(path); };
     Choose(*window, "Save screen as PNG...");
     const std::string png = FileBytes(path);
