@@ -95,10 +95,6 @@ int main(int argc, char** argv) {
         window.EnaFloppy->click();
     }
     bool hung_up = false;
-    window.Comm->OnError = [&](TObject* sender, int errors) {
-        window.CommError(sender, errors);
-        if (errors & kCeMode) hung_up = true;
-    };
     window.show();
     // The logs run from Connect on, as when the user starts them from the menu before.
     std::string menu_answer;
@@ -133,6 +129,7 @@ int main(int argc, char** argv) {
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (!window.MainCycleRunning()) return;
+        if (window.Form().WaitingForPort()) hung_up = true; // the target hung up its end
         const double now = MonotonicSeconds();
         const double connected = now - t_start;
         if (!paste_text.empty()) {

@@ -73,6 +73,16 @@ struct TControlDesc {
 extern const std::array<TControlDesc, kControlCount> kPanelControls;
 constexpr int kPanelHeight = 41;
 
+// The controls that Connect and Disconnect switch, each enabled or not while idle (at start and
+// after Disconnect) and while connected, in the order Connect switches them. The other
+// controls keep their state across connections.
+struct TPanelState {
+    TControlId id;
+    bool idle;
+    bool connected;
+};
+extern const std::array<TPanelState, 6> kPanelStates;
+
 // The caption colour of a disabled control (0xRRGGBB), from the window system's face and text
 // colours: most of the way towards the text, so that a greyed caption still reads at 4.5:1 on
 // the face (the systems' own greys stay near 2:1).

@@ -25,6 +25,15 @@ const std::array<TControlDesc, kControlCount> kPanelControls = {{
 }};
 // clang-format on
 
+const std::array<TPanelState, 6> kPanelStates = {{
+    {ciEnaKeyboard, true, false},
+    {ciEnaVideo, true, false},
+    {ciEnaFloppy, true, false},
+    {ciConnect, true, false},
+    {ciDisconnect, false, true},
+    {ciCOMGroup, true, false},
+}};
+
 uint32_t GreyedCaptionColour(uint32_t face, uint32_t text) {
     constexpr int kShare = 65; // percent of the way from the face to the text
     uint32_t out = 0;

@@ -254,6 +254,7 @@ void TThreadComm::CreateHandle() {
         device_ = network ? CreateNetworkDevice(ConnectTimeoutMs) : CreateCommDevice();
         network_device_ = network;
     }
+    gone_ = false;
     enabled_ = device_->Open(target);
     if (enabled_) device_->SetEventMask(kEvAll);
 }
@@ -261,6 +262,7 @@ void TThreadComm::CreateHandle() {
 void TThreadComm::DestroyHandle() {
     device_->Close();
     enabled_ = false;
+    gone_ = false;
 }
 
 void TThreadComm::UpdateDataControlBlock() {
@@ -357,7 +359,7 @@ uint32_t TThreadComm::ClearCommError(TComStat* stat) {
         *stat = TComStat{};
         return 0;
     }
-    return device_->ClearError(stat);
+    return device_->ClearError(stat) | (gone_ ? kCeMode : 0);
 }
 
 int TThreadComm::Read(char* buffer, unsigned long count) {
@@ -394,6 +396,15 @@ int TThreadComm::OutQueCount() {
 }
 
 void TThreadComm::HandleCommEvent(TObject*, uint32_t mask) {
+    // The device going away is told once, as a line error; the error flags keep CE_MODE until
+    // Close.
+    if (mask & kEvGone) {
+        mask &= ~kEvGone;
+        if (!gone_) {
+            gone_ = true;
+            if (monitor_events_.Contains(evError)) mask |= kEvErr;
+        }
+    }
     TComStat stat;
     const int errors = static_cast<int>(ClearCommError(&stat));
     const uint64_t period = open_period_;

@@ -17,123 +17,16 @@
 // Read, Write, InQueCount, OutQueCount, PurgeIn, PurgeOut, GetModemState and GetComState never
 // raise: on a closed port they return -1, do nothing or return false.
 //
-// How the component sits on POSIX termios (Linux). "main" and "event" name the calling thread.
-//  - Device name (main, Open): what a name opens is told in comm_names.h: "COMn" in any case
-//    opens what MapPort chose for it, else the environment variable QUORVIK_COMn when it is
-//    set and not empty, else /dev/ttyS0 ... /dev/ttyS8 for COM1 ... COM9. A name containing
-//    '/' is opened as a path. Any other name cannot be opened. A tcp:// or rfc2217:// target
-//    is the network port (below), on both platforms.
-//    The device is opened read/write, O_NOCTTY, O_NONBLOCK, O_CLOEXEC, then taken for exclusive
-//    use with TIOCEXCL (nothing else may open it, except a privileged process). A name that
-//    cannot be opened, or that is not a character device, leaves the port closed, no raise.
-//  - Low latency (main, Open): ASYNC_LOW_LATENCY is asked for through TIOCSSERIAL where the
-//    driver allows it (USB adapters otherwise hold short replies back up to 16 ms); its old
-//    setting is put back at Close. Drivers without it (pseudo-terminals) are left alone.
-//  - Control block (main): the device's termios (termios2, with its exact speeds) is saved at
-//    open and restored at close. UpdateDataControlBlock reads the current termios2, sets raw
-//    mode (no echo, no signals, no canonical input, no output processing, no CR/NL mapping),
-//    CREAD and CLOCAL (the modem status lines never hang the port up), VMIN 1 and VTIME 0, and
-//    then the settings:
-//      BaudRate  a POSIX standard speed is set as its Bnnnn code; 14400, 56000, 128000,
-//                256000 and UserBaud (brUSER) as BOTHER with the exact number. A UserBaud of
-//                0 or below cannot be set: "Error updating DataControlBlock" with EINVAL.
-//      DataBits  da5 ... da8 are CS5 ... CS8; da4 has no termios equivalent: EINVAL.
-//      StopBits  sb10 one stop bit; sb15 and sb20 set CSTOPB (two; a UART gives one and a half
-//                with five data bits, like the PC's).
-//      Parity    paNone none; paOdd PARENB|PARODD; paEven PARENB; paMark PARENB|CMSPAR|PARODD;
-//                paSpace PARENB|CMSPAR.
-//      Options   coParityCheck sets INPCK (received bytes with a parity error arrive as 0 and
-//                are counted as CE_RXPARITY where the driver counts). coDsrSensitivity,
-//                coIgnoreXOff, coErrorChar and coNullStrip have no termios equivalent: stored,
-//                without effect. The same holds for ErrorChar, EofCharc and EvtChar, and for
-//                the XON/XOFF limits.
-//      FlowControl  fcNone clears CRTSCTS, IXON, IXOFF, IXANY. fcCTS sets CRTSCTS (RTS/CTS)
-//                and clears IXON/IXOFF. fcSoftware sets IXON and IXOFF and clears CRTSCTS.
-//                fcDTR: Linux has no DTR/DSR handshake; the handshake flags are cleared and DTR
-//                is raised (TIOCMBIS, where the driver has modem lines), so that a peer that
-//                waits for DTR may send. fcDefault leaves the driver's handshake as it is;
-//                a Linux tty that nobody has configured has IXON on, so 11 and 13 are then
-//                taken as XON and XOFF (the console sets fcNone). In every mode VSTART and
-//                VSTOP are XOnChar and XOffChar.
-//    The change is written with TCSETS2 (TCSANOW).
-//  - Queue sizes (main, Open): the kernel's tty queues have a fixed size, so sizing them always
-//    succeeds; ReadBufSize and WriteBufSize are kept for the record.
-//  - Time-outs (main, Open): UpdateCommTimeouts checks that the device is a terminal (else
-//    "Error updating CommTimeouts" with its errno, e.g. ENOTTY for /dev/null). Read gathers
-//    for at most 1000 ms in total. Write waits at most 1000 ms plus twice the time the bytes
-//    take on the line at the speed set at that moment (12 bits a byte).
-//  - Read (main): returns at once with `count` bytes when they are queued; otherwise waits with
-//    poll() for more until `count` bytes are there or 1000 ms have passed in total, and returns
-//    what it has (0 when nothing came). A hung-up device returns what was there at once.
-//  - Write (main): writes every byte, waiting with poll() for POLLOUT whenever the driver
-//    accepts no more (EAGAIN, partial writes), and returns the number of bytes the driver took:
-//    all of them, or fewer when the device failed or its time-out passed.
-//  - Counts (main): InQueCount is FIONREAD, OutQueCount is TIOCOUTQ. The error flags that
-//    ClearCommError returns are the changes of the driver's counters (TIOCGICOUNT) since the
-//    last call: overrun CE_OVERRUN, buffer overrun CE_RXOVER, parity CE_RXPARITY, framing
-//    CE_FRAME, break CE_BREAK; a hung-up device adds CE_MODE once. The ComStat's flag word has
-//    fCtsHold while RTS/CTS handshake is on and CTS is low; the other hold flags are not
-//    visible through termios and stay 0.
-//  - Events (event): the thread waits with epoll, edge-triggered, on the device and on an
-//    eventfd that wakes it; nothing runs while the line is quiet. Edge-triggered because a
-//    level-triggered poll() would report the same unread bytes again and again, where the
-//    owner is only told of newly received bytes. evRxChar: bytes were received. evBreak and
-//    evError: the driver's break and error counters (TIOCGICOUNT) grew. evCts, evDsr, evRing,
-//    evRlsd: where the driver has modem lines (TIOCMGET) and one of them is monitored, the
-//    counters and lines are sampled every 10 ms. evTxEmpty: after a Write, the transmit queue
-//    (TIOCOUTQ) is watched until it is empty. evRxFlag: termios has no event character; never
-//    reported. Pseudo-terminals have no counters and no modem lines (ENOTTY): there only
-//    evRxChar, evTxEmpty and the hang-up occur. A device that hangs up (the far end of a
-//    pseudo-terminal closed, a USB adapter pulled) is reported once as evError (with CE_MODE
-//    in the error flags) and then left out of the wait until Close.
-//  - Line control (main): SETXOFF/SETXON are tcflow TCOOFF/TCOON, SETRTS/CLRRTS and
-//    SETDTR/CLRDTR are TIOCMBIS/TIOCMBIC, SETBREAK/CLRBREAK are TIOCSBRK/TIOCCBRK. Any other
-//    code fails with EINVAL. Pseudo-terminals answer ENOTTY to the modem lines.
-//  - Purge (main, and the event thread as it ends): PURGE_RXCLEAR is TCIFLUSH, PURGE_TXCLEAR
-//    TCOFLUSH; the ABORT flags have nothing to abort (no transfer outlives its call).
-//  - GetModemState (main): TIOCMGET; CTS, DSR, RI, DCD.
-//  - Going away: a hang-up, or a read that fails with EIO or ENODEV (a USB adapter pulled),
-//    is reported once as evError, with CE_MODE in the error flags from then on.
+// Going away. When the device goes away while open (a hang-up, a USB adapter pulled, a console
+// server that closes or resets the connection), the owner is told once, as evError (when
+// monitored) with CE_MODE in the error flags, and every later OnError's flags keep CE_MODE
+// until Close. The devices only detect it (comm_device.h); this component latches it. What
+// each platform counts as going away is told at the top of its device's file.
 //
-// How the component sits on a network port (comm_net.cpp; BSD sockets or Winsock beneath,
-// comm_socket_*.cpp), for "tcp://HOST:PORT" (raw TCP) and "rfc2217://HOST:PORT" (Telnet with
-// the COM-PORT-OPTION, telnet_codec.h):
-//  - Open connects within ConnectTimeoutMs (5 s) and sets TCP_NODELAY; a name that cannot be
-//    resolved, a refused connection, an unreachable host and the time-out leave the port
-//    closed, and DescribeOpenFailure says which and what to do.
-//  - Settings: raw TCP keeps the server's line as it is; RFC 2217 sends SET-BAUDRATE,
-//    SET-DATASIZE, SET-PARITY, SET-STOPSIZE and SET-CONTROL (flow control) for every change.
-//    EscapeComm: SET-CONTROL for break, DTR and RTS, FLOWCONTROL-SUSPEND/RESUME for XOFF/XON;
-//    on raw TCP ENOTTY, as on a pseudo-terminal.
-//  - Read, Write, InQueCount and purges as on a serial device: the bytes received wait in a
-//    queue of the component's (64 KB; beyond it TCP holds the peer back); PURGE-DATA goes to
-//    an RFC 2217 server as well. Write doubles FF bytes for Telnet.
-//  - Events: evRxChar for received bytes, evBreak and evError from NOTIFY-LINESTATE, evTxEmpty
-//    once the socket took a write; the peer closing or resetting the connection is reported
-//    once as evError, with CE_MODE in the error flags from then on.
-//
-// How the component sits on Win32 (comm_win32.cpp); the same failures, with GetLastError's
-// number:
-//  - Device name: resolved as on Linux (QUORVIK_COMn may hold a port name such as COM7 or
-//    \\.\COM12), else the name itself. CreateFileA (read/write, no sharing, overlapped) on the name as given when it
-//    starts with "\\", else on "\\.\" + name, so that COM10 and above open. A name that
-//    cannot be opened, or that GetFileType does not report as a character device, leaves the
-//    port closed. The control block and the time-outs are saved at open and restored at close.
-//  - Control block: GetCommState, the settings (comm_dcb_win32.h: paOdd is ODDPARITY, paEven
-//    EVENPARITY; each flow control sets its own handshake fields), SetCommState; queues with
-//    SetupComm.
-//  - Time-outs: a read returns at once with what is queued, else waits up to 1000 ms for the
-//    first byte (interval MAXDWORD, constant 1000). A write may take 1000 ms plus a per-byte
-//    time of twice the byte's time on the line at the speed in force (set again with every
-//    settings change): 1 ms a byte at 115200, 219 ms at 110.
-//  - Read, Write: ReadFile/WriteFile on their own OVERLAPPED records, completed with
-//    GetOverlappedResult waiting (no busy polling).
-//  - Going away: the errors that a removed USB adapter gives (access denied, device removed,
-//    operation aborted, bad command, general failure) on a wait or a status call report
-//    evError once, with CE_MODE in the error flags from then on.
-//  - Events: WaitCommEvent on a third record, waited for together with a cancel event; Close
-//    sets the cancel event, ends the pending wait with an empty mask and joins the thread. A
-//    wait that fails at once is retried after 50 ms, not in a busy loop.
+// Where the component sits: comm_posix.cpp (Linux termios), comm_win32.cpp (Win32 COM
+// devices) and comm_net.cpp (tcp:// and rfc2217:// on sockets), each with its notes on how the
+// settings, time-outs, events and failures map onto the system, at the top of its file. What
+// a port name opens is told in comm_names.h.
 #pragma once
 
 #include "comm_types.h"
@@ -360,6 +253,7 @@ class TThreadComm : public TComponent {
     TDataBits data_bits_ = da8;
     bool enabled_ = false;
     uint64_t open_period_ = 0; // counts Close calls; a handler run notices a Close
+    bool gone_ = false;        // the device went away in this open period (main thread)
     std::unique_ptr<TCommEventThread> event_thread_;
     std::unique_ptr<TCommEventChars> event_chars_;
     TCommOptions options_;

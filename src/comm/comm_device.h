@@ -59,7 +59,10 @@ class TCommDevice {
     // The events (kEv...) that WaitEvent reports.
     virtual void SetEventMask(uint32_t mask) = 0;
     // Blocks until events of the mask occur and returns them, or returns 0 once CancelWait
-    // was called (also before the wait began). Never returns 0 otherwise.
+    // was called (also before the wait began). Never returns 0 otherwise. Returns kEvGone
+    // (with or without other events) when it has found the device gone: a hang-up, a removed
+    // adapter, a connection the peer closed. A device only detects this, and may say it more
+    // than once; the component latches it and decides what the owner is told.
     virtual uint32_t WaitEvent() = 0;
     virtual void CancelWait() = 0;
 };

@@ -2,6 +2,24 @@
 // device interface as the serial ports. The event thread owns the waiting; whichever thread
 // finds bytes on the socket decodes them into the receive queue here, so that the counts,
 // reads, purges and events behave as a serial driver's queue does.
+//
+// How the component sits on a network port (comm_net.cpp; BSD sockets or Winsock beneath,
+// comm_socket_*.cpp), for "tcp://HOST:PORT" (raw TCP) and "rfc2217://HOST:PORT" (Telnet with
+// the COM-PORT-OPTION, telnet_codec.h):
+//  - Open connects within ConnectTimeoutMs (5 s) and sets TCP_NODELAY; a name that cannot be
+//    resolved, a refused connection, an unreachable host and the time-out leave the port
+//    closed, and DescribeOpenFailure says which and what to do.
+//  - Settings: raw TCP keeps the server's line as it is; RFC 2217 sends SET-BAUDRATE,
+//    SET-DATASIZE, SET-PARITY, SET-STOPSIZE and SET-CONTROL (flow control) for every change.
+//    EscapeComm: SET-CONTROL for break, DTR and RTS, FLOWCONTROL-SUSPEND/RESUME for XOFF/XON;
+//    on raw TCP ENOTTY, as on a pseudo-terminal.
+//  - Read, Write, InQueCount and purges as on a serial device: the bytes received wait in a
+//    queue of the component's (64 KB; beyond it TCP holds the peer back); PURGE-DATA goes to
+//    an RFC 2217 server as well. Write doubles FF bytes for Telnet.
+//  - Events: evRxChar for received bytes, evBreak and evError from NOTIFY-LINESTATE, evTxEmpty
+//    once the socket took a write; the peer closing or resetting the connection is the port
+//    going away; the closed socket is left out of the wait.
+//
 #include "comm_device.h"
 #include "comm_names.h"
 #include "comm_socket.h"
@@ -143,10 +161,9 @@ void TNetCommDevice::Pump() {
         const int n = socket_->Receive(buffer, sizeof buffer);
         if (n == TSocket::kWouldBlock) return;
         if (n <= 0) {
-            // The peer closed or reset: reported once as a line error, and for good in the
-            // error flags, as a serial device that hung up.
+            // The peer closed or reset: the device is gone, as a serial device that hung up.
             gone_ = true;
-            events_ |= kEvErr;
+            events_ |= kEvGone;
             return;
         }
         if (!telnet_) {
@@ -244,7 +261,7 @@ uint32_t TNetCommDevice::ClearError(TComStat* stat) {
     Pump();
     *stat = TComStat{};
     stat->cbInQue = static_cast<uint32_t>(rx_.size());
-    const uint32_t errors = errors_ | (gone_ ? kCeMode : 0);
+    const uint32_t errors = errors_;
     errors_ = 0;
     return errors;
 }
@@ -329,7 +346,7 @@ uint32_t TNetCommDevice::WaitEvent() {
             rx_new_ = false;
             gone = gone_;
         }
-        ev &= mask_.load();
+        ev &= mask_.load() | kEvGone;
         if (ev) return ev;
         // A closed connection is left out of the wait: it would be readable for ever.
         socket_->Wait(-1, true, !gone);

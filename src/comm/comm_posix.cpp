@@ -1,4 +1,82 @@
 // The serial device on Linux: a tty opened non-blocking, waited on with epoll and an eventfd.
+//
+// How the component sits on POSIX termios. "main" and "event" name the calling thread.
+//  - Device name (main, Open): what a name opens is told in comm_names.h: "COMn" in any case
+//    opens what MapPort chose for it, else the environment variable QUORVIK_COMn when it is
+//    set and not empty, else /dev/ttyS0 ... /dev/ttyS8 for COM1 ... COM9. A name containing
+//    '/' is opened as a path. Any other name cannot be opened. A tcp:// or rfc2217:// target
+//    is the network port (below), on both platforms.
+//    The device is opened read/write, O_NOCTTY, O_NONBLOCK, O_CLOEXEC, then taken for exclusive
+//    use with TIOCEXCL (nothing else may open it, except a privileged process). A name that
+//    cannot be opened, or that is not a character device, leaves the port closed, no raise.
+//  - Low latency (main, Open): ASYNC_LOW_LATENCY is asked for through TIOCSSERIAL where the
+//    driver allows it (USB adapters otherwise hold short replies back up to 16 ms); its old
+//    setting is put back at Close. Drivers without it (pseudo-terminals) are left alone.
+//  - Control block (main): the device's termios (termios2, with its exact speeds) is saved at
+//    open and restored at close. UpdateDataControlBlock reads the current termios2, sets raw
+//    mode (no echo, no signals, no canonical input, no output processing, no CR/NL mapping),
+//    CREAD and CLOCAL (the modem status lines never hang the port up), VMIN 1 and VTIME 0, and
+//    then the settings:
+//      BaudRate  a POSIX standard speed is set as its Bnnnn code; 14400, 56000, 128000,
+//                256000 and UserBaud (brUSER) as BOTHER with the exact number. A UserBaud of
+//                0 or below cannot be set: "Error updating DataControlBlock" with EINVAL.
+//      DataBits  da5 ... da8 are CS5 ... CS8; da4 has no termios equivalent: EINVAL.
+//      StopBits  sb10 one stop bit; sb15 and sb20 set CSTOPB (two; a UART gives one and a half
+//                with five data bits, like the PC's).
+//      Parity    paNone none; paOdd PARENB|PARODD; paEven PARENB; paMark PARENB|CMSPAR|PARODD;
+//                paSpace PARENB|CMSPAR.
+//      Options   coParityCheck sets INPCK (received bytes with a parity error arrive as 0 and
+//                are counted as CE_RXPARITY where the driver counts). coDsrSensitivity,
+//                coIgnoreXOff, coErrorChar and coNullStrip have no termios equivalent: stored,
+//                without effect. The same holds for ErrorChar, EofCharc and EvtChar, and for
+//                the XON/XOFF limits.
+//      FlowControl  fcNone clears CRTSCTS, IXON, IXOFF, IXANY. fcCTS sets CRTSCTS (RTS/CTS)
+//                and clears IXON/IXOFF. fcSoftware sets IXON and IXOFF and clears CRTSCTS.
+//                fcDTR: Linux has no DTR/DSR handshake; the handshake flags are cleared and DTR
+//                is raised (TIOCMBIS, where the driver has modem lines), so that a peer that
+//                waits for DTR may send. fcDefault leaves the driver's handshake as it is;
+//                a Linux tty that nobody has configured has IXON on, so 11 and 13 are then
+//                taken as XON and XOFF (the console sets fcNone). In every mode VSTART and
+//                VSTOP are XOnChar and XOffChar.
+//    The change is written with TCSETS2 (TCSANOW).
+//  - Queue sizes (main, Open): the kernel's tty queues have a fixed size, so sizing them always
+//    succeeds; ReadBufSize and WriteBufSize are kept for the record.
+//  - Time-outs (main, Open): UpdateCommTimeouts checks that the device is a terminal (else
+//    "Error updating CommTimeouts" with its errno, e.g. ENOTTY for /dev/null). Read gathers
+//    for at most 1000 ms in total. Write waits at most 1000 ms plus twice the time the bytes
+//    take on the line at the speed set at that moment (12 bits a byte).
+//  - Read (main): returns at once with `count` bytes when they are queued; otherwise waits with
+//    poll() for more until `count` bytes are there or 1000 ms have passed in total, and returns
+//    what it has (0 when nothing came). A hung-up device returns what was there at once.
+//  - Write (main): writes every byte, waiting with poll() for POLLOUT whenever the driver
+//    accepts no more (EAGAIN, partial writes), and returns the number of bytes the driver took:
+//    all of them, or fewer when the device failed or its time-out passed.
+//  - Counts (main): InQueCount is FIONREAD, OutQueCount is TIOCOUTQ. The error flags that
+//    ClearCommError returns are the changes of the driver's counters (TIOCGICOUNT) since the
+//    last call: overrun CE_OVERRUN, buffer overrun CE_RXOVER, parity CE_RXPARITY, framing
+//    CE_FRAME, break CE_BREAK; a hung-up device adds CE_MODE once. The ComStat's flag word has
+//    fCtsHold while RTS/CTS handshake is on and CTS is low; the other hold flags are not
+//    visible through termios and stay 0.
+//  - Events (event): the thread waits with epoll, edge-triggered, on the device and on an
+//    eventfd that wakes it; nothing runs while the line is quiet. Edge-triggered because a
+//    level-triggered poll() would report the same unread bytes again and again, where the
+//    owner is only told of newly received bytes. evRxChar: bytes were received. evBreak and
+//    evError: the driver's break and error counters (TIOCGICOUNT) grew. evCts, evDsr, evRing,
+//    evRlsd: where the driver has modem lines (TIOCMGET) and one of them is monitored, the
+//    counters and lines are sampled every 10 ms. evTxEmpty: after a Write, the transmit queue
+//    (TIOCOUTQ) is watched until it is empty. evRxFlag: termios has no event character; never
+//    reported. Pseudo-terminals have no counters and no modem lines (ENOTTY): there only
+//    evRxChar, evTxEmpty and the hang-up occur. A device that hangs up (the far end of a
+//    pseudo-terminal closed, a USB adapter pulled) is gone (below).
+//  - Line control (main): SETXOFF/SETXON are tcflow TCOOFF/TCOON, SETRTS/CLRRTS and
+//    SETDTR/CLRDTR are TIOCMBIS/TIOCMBIC, SETBREAK/CLRBREAK are TIOCSBRK/TIOCCBRK. Any other
+//    code fails with EINVAL. Pseudo-terminals answer ENOTTY to the modem lines.
+//  - Purge (main, and the event thread as it ends): PURGE_RXCLEAR is TCIFLUSH, PURGE_TXCLEAR
+//    TCOFLUSH; the ABORT flags have nothing to abort (no transfer outlives its call).
+//  - GetModemState (main): TIOCMGET; CTS, DSR, RI, DCD.
+//  - Going away: a hang-up (EPOLLHUP), or a read that fails with EIO or ENODEV (a USB adapter
+//    pulled). The device is then left out of the wait and its settings are not restored.
+//
 #include "comm_device.h"
 #include "comm_names.h"
 #include "comm_posix_line.h"
@@ -310,7 +388,6 @@ uint32_t TPosixCommDevice::ClearError(TComStat* stat) {
         stat->Flags |= TComStat::kCtsHold;
 
     uint32_t errors = 0;
-    if (hung_up_.load()) errors |= kCeMode;
     serial_icounter_struct now{};
     if (has_counters_ && Ioctl(fd_, TIOCGICOUNT, &now) == 0) {
         std::lock_guard<std::mutex> guard(clear_lock_);
@@ -348,7 +425,7 @@ int TPosixCommDevice::Read(char* buffer, unsigned long count) {
         if (n == 0) break; // hung up
         if (errno == EINTR) continue;
         if (errno == EIO || errno == ENODEV) {
-            // The device is gone (a USB adapter pulled): the event thread reports it.
+            // The device is gone (a USB adapter pulled): the event thread tells the component.
             if (!hung_up_.exchange(true)) {
                 gone_report_.store(true);
                 Kick();
@@ -457,16 +534,18 @@ uint32_t TPosixCommDevice::WaitEvent() {
         if (tx_kick_.exchange(false)) tx_watch_ = true;
 
         uint32_t ev = 0;
+        uint32_t gone = 0;
         if (gone_report_.exchange(false)) {
             ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
             tx_watch_ = false;
-            ev |= kEvErr;
+            gone = kEvGone;
         } else if (!hung_up && (device & (EPOLLHUP | EPOLLERR))) {
-            // The far end is gone: report it once, then leave the device out of the wait.
+            // The far end is gone: leave the device out of the wait, which would wake for it
+            // for ever.
             hung_up_.store(true);
             ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd_, nullptr);
             tx_watch_ = false;
-            ev |= kEvErr;
+            gone = kEvGone;
         } else if (!hung_up) {
             if (device & EPOLLIN) ev |= kEvRxChar;
             if ((device & EPOLLIN) || sample_lines) ev |= CounterEvents();
@@ -485,7 +564,7 @@ uint32_t TPosixCommDevice::WaitEvent() {
                 }
             }
         }
-        ev &= mask;
+        ev = (ev & mask) | gone;
         if (ev) return ev;
     }
 }

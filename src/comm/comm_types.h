@@ -102,6 +102,9 @@ constexpr uint32_t kEvBreak = 0x0040;
 constexpr uint32_t kEvErr = 0x0080;
 constexpr uint32_t kEvRing = 0x0100;
 constexpr uint32_t kEvAll = 0x01FF;
+// Between a device and its component only, never in a platform mask: the device has found
+// itself gone (comm_device.h).
+constexpr uint32_t kEvGone = 0x10000;
 // The mask bit of one event type.
 uint32_t EventMaskBit(TCommEventType event);
 // The mask of every event in the set.

@@ -1,6 +1,29 @@
 // The serial device on Windows: a COM device opened for overlapped I/O. Reads, writes and the
 // event wait each have their own OVERLAPPED record, so that all three may be outstanding at
 // once; the event wait also waits on a cancel event that CancelWait sets.
+//
+// How the component sits on Win32 (comm_win32.cpp); the same failures, with GetLastError's
+// number:
+//  - Device name: resolved as on Linux (QUORVIK_COMn may hold a port name such as COM7 or
+//    \\.\COM12), else the name itself. CreateFileA (read/write, no sharing, overlapped) on the name as given when it
+//    starts with "\\", else on "\\.\" + name, so that COM10 and above open. A name that
+//    cannot be opened, or that GetFileType does not report as a character device, leaves the
+//    port closed. The control block and the time-outs are saved at open and restored at close.
+//  - Control block: GetCommState, the settings (comm_dcb_win32.h: paOdd is ODDPARITY, paEven
+//    EVENPARITY; each flow control sets its own handshake fields), SetCommState; queues with
+//    SetupComm.
+//  - Time-outs: a read returns at once with what is queued, else waits up to 1000 ms for the
+//    first byte (interval MAXDWORD, constant 1000). A write may take 1000 ms plus a per-byte
+//    time of twice the byte's time on the line at the speed in force (set again with every
+//    settings change): 1 ms a byte at 115200, 219 ms at 110.
+//  - Read, Write: ReadFile/WriteFile on their own OVERLAPPED records, completed with
+//    GetOverlappedResult waiting (no busy polling).
+//  - Going away: the errors that a removed USB adapter gives (access denied, device removed,
+//    operation aborted, bad command, general failure) on a wait or a status call. The wait
+//    says so once and then waits for Close alone.
+//  - Events: WaitCommEvent on a third record, waited for together with a cancel event; Close
+//    sets the cancel event, ends the pending wait with an empty mask and joins the thread. A
+//    wait that fails at once is retried after 50 ms, not in a busy loop.
 #include "comm_device.h"
 #include "comm_dcb_win32.h"
 #include "comm_names.h"
@@ -165,7 +188,7 @@ class TWin32CommDevice final : public TCommDevice {
     HANDLE cancel_ = nullptr; // set by CancelWait, reset by Open
     std::atomic<uint32_t> mask_{0};
     std::atomic<bool> gone_{false}; // the device went away (see DeviceGone)
-    std::atomic<bool> gone_reported_{false};
+    bool reported_gone_ = false;    // event thread: WaitEvent has said so
 
     // After a failed call: whether the device is gone, asked of ClearCommError.
     bool CheckGone();
@@ -213,7 +236,7 @@ bool TWin32CommDevice::Open(const std::string& target) {
     if (saved_dcb_valid_ && saved_dcb_.BaudRate > 0) bits_per_second_ = saved_dcb_.BaudRate;
     mask_.store(0);
     gone_.store(false);
-    gone_reported_.store(false);
+    reported_gone_ = false;
     return true;
 }
 
@@ -306,11 +329,11 @@ uint32_t TWin32CommDevice::ClearError(TComStat* stat) {
     DWORD errors = 0;
     COMSTAT cs{};
     *stat = TComStat{};
-    if (gone_.load()) return kCeMode;
+    if (gone_.load()) return 0;
     if (!::ClearCommError(handle_, &errors, &cs)) {
-        if (!DeviceGone(::GetLastError())) return 0;
-        gone_.store(true);
-        return kCeMode;
+        // The pending event wait fails on a gone device too, and says so.
+        if (DeviceGone(::GetLastError())) gone_.store(true);
+        return 0;
     }
     stat->Flags = (cs.fCtsHold ? TComStat::kCtsHold : 0) | (cs.fDsrHold ? TComStat::kDsrHold : 0) |
                   (cs.fRlsdHold ? TComStat::kRlsdHold : 0) |
@@ -360,6 +383,11 @@ void TWin32CommDevice::SetEventMask(uint32_t mask) {
 uint32_t TWin32CommDevice::WaitEvent() {
     for (;;) {
         if (::WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0) return 0;
+        if (gone_.load() && reported_gone_) {
+            // Said once; nothing more will come from the device, and only Close ends this.
+            ::WaitForSingleObject(cancel_, INFINITE);
+            return 0;
+        }
         DWORD events = 0;
         ::ResetEvent(wait_.hEvent);
         bool done = ::WaitCommEvent(handle_, &events, &wait_) != 0;
@@ -378,11 +406,8 @@ uint32_t TWin32CommDevice::WaitEvent() {
         }
         if (!done) {
             if (CheckGone()) {
-                // Reported once; then only Close ends the wait.
-                const uint32_t report = mask_.load() & kEvErr;
-                if (report && !gone_reported_.exchange(true)) return report;
-                ::WaitForSingleObject(cancel_, INFINITE);
-                return 0;
+                reported_gone_ = true;
+                return kEvGone;
             }
             // A device that keeps failing its waits is asked again, but not in a busy loop.
             if (::WaitForSingleObject(cancel_, 50) == WAIT_OBJECT_0) return 0;

@@ -145,7 +145,7 @@ TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenIt
               [&] { return form.WaitingForPort(); },
               [&] {
                   EXPECT_EQ(Status(), "Error");
-                  EXPECT_FALSE(form.Comm().Enabled());
+                  EXPECT_FALSE(form.Port().Enabled());
                   EXPECT_TRUE(Connected());
                   EXPECT_NE(ScreenText(form).find("COM1 (" + link +
                                                    ") went away; waiting for it to come back"),
@@ -161,7 +161,7 @@ TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenIt
                   EXPECT_TRUE(form.WaitingForPort()); // once a second, not at every tick
                   Ticks(1);
                   EXPECT_FALSE(form.WaitingForPort());
-                  EXPECT_TRUE(form.Comm().Enabled());
+                  EXPECT_TRUE(form.Port().Enabled());
                   EXPECT_NE(ScreenText(form).find("COM1 is back"), std::string::npos);
                   // The key hold is on: no refresh request. The main cycle goes on.
                   second->Send("\x1bQ\x1bS");
@@ -195,7 +195,7 @@ TEST_F(ConsoleFormTest, APortThatGoesAwayIsWaitedForAndTheConnectionGoesOnWhenIt
                   std::remove(link.c_str());
                   ASSERT_EQ(symlink(second->SlavePath().c_str(), link.c_str()), 0);
                   Ticks(20);
-                  EXPECT_FALSE(form.Comm().Enabled());
+                  EXPECT_FALSE(form.Port().Enabled());
               });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_TRUE(Idle());

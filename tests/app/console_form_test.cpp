@@ -36,7 +36,7 @@ TEST_F(ConsoleFormTest, ConnectRunsTheConnectionAndDisconnectReturnsToIdle) {
     EXPECT_TRUE(connected);
     EXPECT_EQ(right_after_connect, "Symb = 2");
     EXPECT_TRUE(Idle());
-    EXPECT_FALSE(form.Comm().Enabled());
+    EXPECT_FALSE(form.Port().Enabled());
     EXPECT_TRUE(view.boxes.empty());
 }
 

@@ -1,6 +1,7 @@
 // A recording view of the main window and the fixture of the window logic's tests.
 #pragma once
 
+#include "comm.h"
 #include "console_form.h"
 #include "floppy_service.h"
 #include "pty_target.h"

@@ -278,7 +278,7 @@ TEST_F(Win32Window, ConnectRefusesAPortThatIsNoSerialDeviceAndSwitchesThePanelOn
                 cpu_used);
     EXPECT_TRUE(connected);
     EXPECT_TRUE(Idle());
-    EXPECT_FALSE(window->Form().Comm().Enabled());
+    EXPECT_FALSE(window->Form().Port().Enabled());
     EXPECT_EQ(target.Summary()["result"], "no-image") << target.ExitCode() << target.Output();
 }
 
@@ -377,7 +377,7 @@ TEST_F(Win32Window, ClosingTheWindowWhileConnectedDisconnectsAndEndsTheMessageLo
                [&] { SendMessageW(window->Handle(), WM_CLOSE, 0, 0); });
     EXPECT_EQ(steps.RunConnected(*window), std::vector<std::string>{});
     EXPECT_TRUE(window->Closed());
-    EXPECT_FALSE(window->Form().Comm().Enabled());
+    EXPECT_FALSE(window->Form().Port().Enabled());
     EXPECT_FALSE(window->Form().MainCycleRunning());
     // The program's loop ends at once (bounded here: a late end is a failure).
     loop_ended_late = false;

@@ -112,7 +112,7 @@ TConDos::TConDos(QWidget* parent) : QWidget(parent) {
     Panel->setGeometry(0, 0, width(), kPanelHeight);
 
     form_ = std::make_unique<TConsoleForm>(static_cast<TFormView&>(*this));
-    Comm = &form_->Comm();
+    Comm = &form_->Port();
     // The key hook sees every key of this window before any of its controls.
     key_hook_ = std::make_unique<TKeyHook>(this, form_->Keyboard());
 }

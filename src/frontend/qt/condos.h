@@ -61,7 +61,7 @@ class TConDos : public QWidget, private TFormView {
     QTimer* Timer1 = nullptr;
     QWidget* Marker = nullptr; // the cursor bar
 
-    TComm* Comm = nullptr; // the form's port component
+    TConsolePort* Comm = nullptr; // the form's port (the serial component)
 
     // The window logic and the core it owns.
     TConsoleForm& Form() { return *form_; }

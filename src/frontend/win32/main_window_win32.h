@@ -10,6 +10,7 @@
 // run the same key filter as the outer message loop (Run).
 #pragma once
 
+#include "comm.h"
 #include "console_form.h"
 
 #include <windows.h>

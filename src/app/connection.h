@@ -1,0 +1,86 @@
+// The connection to the target: the port, the link over it (receive queue and link state), the
+// floppy service, Connect and Disconnect with the main cycle in between, and a port that goes
+// away while connected, which is waited for. It has no window: what it shows goes to the
+// console screen and to the host's status label (TConsoleHost::ShowStatus), and its owner sets
+// its own controls between the two halves of Connect.
+//
+// One instance per program, owned by the window's logic; window thread only. Run does not
+// return while connected: the owner's timer, buttons, keys and the port's events run nested
+// inside the main cycle's processing of events, and so may Close. Nothing is locked.
+#pragma once
+
+#include "console_port.h"
+#include "floppy_service.h"
+#include "link.h"
+
+#include <memory>
+#include <string>
+
+class TScreen;
+
+class TConnection {
+  public:
+    // `screen` and `host` must outlive the connection. The port's events go to the owner's
+    // handlers, which hand them on (CommRxChar to the link, LineError).
+    TConnection(std::unique_ptr<TConsolePort> port, TScreen& screen, TConsoleHost& host);
+    ~TConnection(); // closes the port
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // A Connect while the main cycle of the last connection has not returned yet (Disconnect
+    // enables Connect at once): true, and the Connect is remembered until that cycle returns
+    // (see Run). False otherwise: go on with Open.
+    bool DeferConnect();
+    // Connect, first half: clears the stop request, opens `com_name` ("COM1", "COM2") and,
+    // when `image` is not empty, attaches that image file (its reports go to the console).
+    // Returns "" when connected, else the text of the "Error Opening COM" box: that first
+    // line, then which device, why, and the usual remedy; the port is then closed again and
+    // nothing else has changed.
+    std::string Open(const std::string& com_name, const std::string& image);
+    // Connect, second half: the main cycle, until Close. Returns true when a Connect was
+    // deferred meanwhile and is now due (the owner connects again), false otherwise.
+    bool Run();
+    // Disconnect, also when the program ends: the stop request, the port closed, the image
+    // released. Harmless while not connected. Returns "" or the text of the "Error Closing COM"
+    // box; the rest is done either way.
+    std::string Close();
+    // The program ends: a deferred Connect is dropped.
+    void ForgetDeferredConnect() { connect_pending_ = false; }
+
+    // One tick of the 100 ms timer: the time-out counter, and a try to reopen a port that went
+    // away (once a second).
+    void Tick();
+    // The port reported a line error (kCe... flags): with kCeMode while connected, the port
+    // went away, and is waited for.
+    void LineError(int errors);
+    // The refresh request (12), unless the target holds the keys.
+    void SendRefreshRequest();
+    // Key bytes for the target, in one write (the key hold is the caller's to respect).
+    void Write(const uint8_t* bytes, size_t count) {
+        link_.Write(bytes, static_cast<unsigned long>(count));
+    }
+
+    bool Connected() const { return connected_; }
+    // The port went away while connected and is tried again once a second.
+    bool PortAway() const { return link_.port_lost; }
+    bool MainCycleRunning() const { return main_cycle_depth_ > 0; }
+    int MainCycleDepth() const { return main_cycle_depth_; }
+
+    TConsolePort& Port() { return *port_; }
+    const TConsolePort& Port() const { return *port_; }
+    TLink& Link() { return link_; }
+    TFloppyService& Floppy() { return floppy_; }
+
+  private:
+    void PortWentAway();
+    void TryReopen();
+
+    std::unique_ptr<TConsolePort> port_;
+    TScreen& screen_;
+    TLink link_;
+    TFloppyService floppy_;
+    bool connected_ = false;
+    int reopen_countdown_ = 0; // ticks until the next try
+    int main_cycle_depth_ = 0;
+    bool connect_pending_ = false;
+};
