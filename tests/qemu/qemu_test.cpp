@@ -2,6 +2,7 @@
 // window (offscreen) serving a floppy image over a pseudo-terminal. Neither SeaBIOS nor
 // SYSLINUX was written here, and the ROM shares no code with the console.
 #include "qemu_target.h"
+#include "sim_target.h"
 #include "test_dir.h"
 #include "window_fixture.h"
 
@@ -16,19 +17,11 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
