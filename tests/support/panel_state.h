@@ -9,8 +9,8 @@
 #include <string>
 
 // "" when every control that Connect and Disconnect switch is enabled as kPanelStates says for
-// `connected`, else the ones that are not ("Connect is enabled; COMGroup item 1 is disabled"). `enabled`
-// reads one control of the view (item -1) or one item of a radio group (item 0 and 1: a
+// `connected`, else the ones that are not ("Connect is enabled; COMGroup item 1 is disabled").
+// `enabled` reads one control of the view (item -1) or one item of a radio group (item 0 and 1: a
 // group's items are switched with it).
 inline std::string PanelStateMismatch(bool connected,
                                       const std::function<bool(TControlId id, int item)>& enabled) {

@@ -59,8 +59,8 @@ std::string CopyOf(const std::string& image) {
 std::string MakeImage(const std::string& name, int kilobytes) {
     const std::string path = HostTestPath(name);
     const std::string k = std::to_string(kilobytes);
-    const std::string command = "rm -f " + path + " && mkfs.fat -C -F 12 -n E2E " + path + " " +
-                                k + " >/dev/null && head -c " + std::to_string(kilobytes * 600) +
+    const std::string command = "rm -f " + path + " && mkfs.fat -C -F 12 -n E2E " + path + " " + k +
+                                " >/dev/null && head -c " + std::to_string(kilobytes * 600) +
                                 " /dev/urandom > " + path + ".data && mcopy -i " + path + " " +
                                 path + ".data ::DATA.BIN";
     RunShell(command);
@@ -68,9 +68,13 @@ std::string MakeImage(const std::string& name, int kilobytes) {
 }
 
 #ifdef _WIN32
-std::string HostTestPath(const std::string& name) { return HostTestDir() + "/" + name; }
+std::string HostTestPath(const std::string& name) {
+    return HostTestDir() + "/" + name;
+}
 #else
-std::string HostTestPath(const std::string& name) { return TestPath(name); }
+std::string HostTestPath(const std::string& name) {
+    return TestPath(name);
+}
 
 std::string FileBytes(const std::string& host_path) {
     std::ifstream f(host_path, std::ios::binary);

@@ -23,7 +23,9 @@ class TSimTarget {
     int ExitCode() { return process_.ExitCode(); }
     // Everything it printed so far (read without blocking).
     const std::string& Output() { return process_.Output(); }
-    bool Printed(const std::string& line) { return Output().find(line + "\n") != std::string::npos; }
+    bool Printed(const std::string& line) {
+        return Output().find(line + "\n") != std::string::npos;
+    }
     // The key=value fields of its summary line (empty before it printed one).
     std::map<std::string, std::string> Summary() { return SummaryFields(Output()); }
     // What its first line named: the pseudo-terminal's path, or tcp://HOST:PORT.

@@ -34,12 +34,15 @@ TPixels PixelsOf(const QImage& image) {
     TPixels p{rgb.width(), rgb.height(), {}};
     p.rgb.reserve(static_cast<size_t>(p.width) * p.height);
     for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x) p.rgb.push_back(rgb.pixel(x, y) & 0xFFFFFF);
+        for (int x = 0; x < p.width; ++x)
+            p.rgb.push_back(rgb.pixel(x, y) & 0xFFFFFF);
     return p;
 }
 
 Qt::MouseButton QtButton(TMouseButton button) {
-    return button == mbLeft ? Qt::LeftButton : button == mbMiddle ? Qt::MiddleButton : Qt::RightButton;
+    return button == mbLeft     ? Qt::LeftButton
+           : button == mbMiddle ? Qt::MiddleButton
+                                : Qt::RightButton;
 }
 
 class TQtDriver final : public TWindowDriver {
@@ -64,10 +67,15 @@ class TQtDriver final : public TWindowDriver {
         const auto* button = qobject_cast<QAbstractButton*>(w);
         const auto* label = qobject_cast<QLabel*>(w);
         const QPoint at = w->mapTo(window_.get(), QPoint(0, 0)) - window_->Panel->pos();
-        return TShownControl{
-            w->isEnabled(), w->isVisible(), button && button->isChecked(),
-            (button ? button->text() : label ? label->text() : QString()).toStdString(),
-            w->toolTip().toStdString(), TRect{at.x(), at.y(), w->width(), w->height()}};
+        return TShownControl{w->isEnabled(),
+                             w->isVisible(),
+                             button && button->isChecked(),
+                             (button  ? button->text()
+                              : label ? label->text()
+                                      : QString())
+                                 .toStdString(),
+                             w->toolTip().toStdString(),
+                             TRect{at.x(), at.y(), w->width(), w->height()}};
     }
     void SetCaption(TControlId id, int item, const std::string& text) override {
         QWidget* w = Widget(id, item);
@@ -94,7 +102,8 @@ class TQtDriver final : public TWindowDriver {
         window_->resize(width, height);
         // The X server confirms the new size later.
         const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (window_->size() != QSize(width, height) && std::chrono::steady_clock::now() < deadline)
+        while (window_->size() != QSize(width, height) &&
+               std::chrono::steady_clock::now() < deadline)
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         QApplication::processEvents();
     }
@@ -163,7 +172,8 @@ class TQtDriver final : public TWindowDriver {
     }
     void RightClick(TControlId id, int item) override {
         QWidget* w = Widget(id, item);
-        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(3, 3),
+                                w->mapToGlobal(QPoint(3, 3)));
         QApplication::sendEvent(w, &click);
     }
     void SetClipboardText(const std::string& text) override {
@@ -187,7 +197,8 @@ class TQtDriver final : public TWindowDriver {
     std::vector<std::string> TakeBoxes() override { return std::exchange(boxes_, {}); }
     std::vector<std::string> RunConnected(const std::vector<TWindowStep>& steps) override {
         TStepper stepper;
-        for (const TWindowStep& s : steps) stepper.Then(s.what, s.cond, s.action, s.timeout);
+        for (const TWindowStep& s : steps)
+            stepper.Then(s.what, s.cond, s.action, s.timeout);
         return stepper.RunConnected(*window_);
     }
 
@@ -195,9 +206,9 @@ class TQtDriver final : public TWindowDriver {
     QWidget* Widget(TControlId id, int item) {
         if (item >= 0) return window_->COMGroupItems[item];
         QWidget* const widgets[kControlCount] = {
-            window_->Connect,  window_->Disconnect, window_->Rscr,      window_->ButtonDel,
-            window_->EnaKeyboard, window_->EnaVideo, window_->EnaFloppy, window_->COMGroup,
-            window_->Label1,   window_->Label2,     window_->Marker,
+            window_->Connect,     window_->Disconnect, window_->Rscr,      window_->ButtonDel,
+            window_->EnaKeyboard, window_->EnaVideo,   window_->EnaFloppy, window_->COMGroup,
+            window_->Label1,      window_->Label2,     window_->Marker,
         };
         return widgets[id];
     }
@@ -215,7 +226,9 @@ std::string WindowDriverSetUp() {
     return xtest->Ok() ? "" : "no XTest on the X server; the window suite is skipped";
 }
 
-std::unique_ptr<TWindowDriver> MakeWindowDriver() { return std::make_unique<TQtDriver>(); }
+std::unique_ptr<TWindowDriver> MakeWindowDriver() {
+    return std::make_unique<TQtDriver>();
+}
 
 void WindowDriverTearDown() {
     xtest.reset();

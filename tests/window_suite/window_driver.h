@@ -1,7 +1,7 @@
 // The window suite: one list of scenarios (window_suite.cpp) that both windows must pass, each
 // run through a driver of its own: the Qt window on an X server of the test's own
 // (tests/window/qt_driver.cpp) and the Win32 window under wine on Xvfb
-// (tests/window_win32/win32_driver.cpp). A driver starts the window, works it as a user does
+// (tests/window_win32/win32_driver.h). A driver starts the window, works it as a user does
 // (clicks, real key events, the mouse on the console, the menus, the dialogs answered) and
 // reads back what the window shows (its controls, its pixels, the clipboard). The window's
 // logic itself is the form's (TConsoleForm), which both windows share.
@@ -119,7 +119,7 @@ class TWindowDriver {
     virtual std::unique_ptr<TPtyTarget> Target() = 0;
     // Every message box the window showed since the last call.
     virtual std::vector<std::string> TakeBoxes() = 0;
-    // Clicks Connect and runs the steps in the connection's main cycle; once they have ended
+    // Connects and runs the steps in the connection's main cycle; once they have ended
     // (or one timed out), disconnects if the steps have not. Returns the failures.
     virtual std::vector<std::string> RunConnected(const std::vector<TWindowStep>& steps) = 0;
 
@@ -127,8 +127,8 @@ class TWindowDriver {
     TConsoleForm* form_ = nullptr;
 };
 
-// The program's driver (one per test program): "" and a started window, or why none can be
-// started (the scenarios are skipped then).
+// The program's driver (one per test program). SetUp, once before the scenarios: "" when the
+// windows can be started (the X server and XTest for Qt), else why not (they are skipped then).
 std::string WindowDriverSetUp();
 std::unique_ptr<TWindowDriver> MakeWindowDriver();
 void WindowDriverTearDown();

@@ -43,8 +43,9 @@ class WindowSuite : public testing::Test {
 
     TConsoleForm& Form() { return driver->Form(); }
     std::string PanelMismatch(bool connected) {
-        return PanelStateMismatch(
-            connected, [this](TControlId id, int item) { return driver->Control(id, item).enabled; });
+        return PanelStateMismatch(connected, [this](TControlId id, int item) {
+            return driver->Control(id, item).enabled;
+        });
     }
     std::string Status() { return driver->Control(ciLabel2).caption; }
     std::function<bool()> IsConnected() {
@@ -58,7 +59,9 @@ class WindowSuite : public testing::Test {
     }
     // The device pixel row where the console starts, and the top left device pixel of a cell at
     // the natural size.
-    int Top() { return static_cast<int>(std::ceil(Form().ConsoleArea().top * Form().PixelRatio())); }
+    int Top() {
+        return static_cast<int>(std::ceil(Form().ConsoleArea().top * Form().PixelRatio()));
+    }
     uint32_t CellCorner(const TPixels& shot, int row, int column) {
         const int z = Form().Zoom();
         return shot.At(column * Form().CellWidth() * z, Top() + row * Form().CellHeight() * z);
@@ -68,7 +71,8 @@ class WindowSuite : public testing::Test {
     bool ChooseFromMenu(int command) {
         bool offered = false;
         driver->AnswerMenus([&](const std::vector<TMenuEntry>& entries) {
-            for (const TMenuEntry& e : entries) offered |= e.command == command && e.enabled;
+            for (const TMenuEntry& e : entries)
+                offered |= e.command == command && e.enabled;
             return offered ? command : -1;
         });
         const TRect at = CellPoint(2, 3);
@@ -77,10 +81,14 @@ class WindowSuite : public testing::Test {
         driver->AnswerMenus(nullptr);
         return offered;
     }
+    // Runs the steps connected (TWindowDriver::RunConnected): none may fail.
+    void RunConnected(const std::vector<TWindowStep>& steps) {
+        EXPECT_EQ(driver->RunConnected(steps), std::vector<std::string>{});
+    }
     // Stays connected until the simulator has ended, then disconnects.
-    std::vector<std::string> ServeUntilExit(TSimTarget& target) {
-        return driver->RunConnected({{"the simulator to finish", [&] { return target.Exited(); },
-                                      [&] { driver->Click(ciDisconnect); }, 120s}});
+    void ServeUntilExit(TSimTarget& target) {
+        RunConnected({{"the simulator to finish", [&] { return target.Exited(); },
+                       [&] { driver->Click(ciDisconnect); }, 120s}});
     }
     // Something to read in the keyboard state label: Caps Lock on (a press toggles it).
     void CapsLockOn() {
@@ -153,9 +161,9 @@ std::vector<std::string> IllegibleCaptions(TWindowDriver& driver) {
         double threshold;
     };
     const TCaption captions[] = {
-        {ciConnect, -1, 4.5}, {ciDisconnect, -1, 4.5}, {ciRscr, -1, 3.0},
-        {ciButtonDel, -1, 4.5}, {ciEnaFloppy, -1, 4.5}, {ciCOMGroup, 0, 4.5},
-        {ciCOMGroup, 1, 4.5}, {ciLabel1, -1, 4.5}, {ciLabel2, -1, 4.5},
+        {ciConnect, -1, 4.5},   {ciDisconnect, -1, 4.5}, {ciRscr, -1, 3.0},
+        {ciButtonDel, -1, 4.5}, {ciEnaFloppy, -1, 4.5},  {ciCOMGroup, 0, 4.5},
+        {ciCOMGroup, 1, 4.5},   {ciLabel1, -1, 4.5},     {ciLabel2, -1, 4.5},
     };
     const uint32_t face = driver.FaceColour();
     std::vector<std::string> found;
@@ -172,7 +180,8 @@ std::vector<std::string> IllegibleCaptions(TWindowDriver& driver) {
         // panel's face or close to it.
         uint64_t sum[3] = {};
         for (uint32_t px : without.rgb)
-            for (int i = 0; i < 3; ++i) sum[i] += (px >> (16 - 8 * i)) & 0xFF;
+            for (int i = 0; i < 3; ++i)
+                sum[i] += (px >> (16 - 8 * i)) & 0xFF;
         const uint64_t n = std::max<size_t>(without.rgb.size(), 1);
         const uint32_t behind = uint32_t(sum[0] / n << 16 | sum[1] / n << 8 | sum[2] / n);
         char line[256];
@@ -216,13 +225,12 @@ TEST_F(WindowSuite, ThePanelHasTheFaceColourAndEveryCaptionCanBeReadIdleAndConne
 
     auto target = driver->Target();
     std::vector<std::string> connected = {"never measured"};
-    EXPECT_EQ(driver->RunConnected({{"connected", IsConnected(), [&] {
-                                         // Connect may have activated the window, which takes
-                                         // the system's Caps Lock (off) over.
-                                         CapsLockOn();
-                                         connected = IllegibleCaptions(*driver);
-                                     }}}),
-              std::vector<std::string>{});
+    RunConnected({{"connected", IsConnected(), [&] {
+                       // Connect may have activated the window, which takes
+                       // the system's Caps Lock (off) over.
+                       CapsLockOn();
+                       connected = IllegibleCaptions(*driver);
+                   }}});
     EXPECT_EQ(connected, std::vector<std::string>{}) << "connected";
 }
 
@@ -241,32 +249,29 @@ TEST_F(WindowSuite, ConnectSwitchesThePanelAndShowsTheTargetAndDisconnectReturns
     std::string connected = "never seen", right_after_connect;
     double cpu_before = 0, cpu_used = 1e9;
     auto quiet_since = std::chrono::steady_clock::now();
-    EXPECT_EQ(driver->RunConnected({
-                  {"connected", IsConnected(),
-                   [&] {
-                       connected = PanelMismatch(true);
-                       right_after_connect = Status();
-                       target->Send("\x1b[2J\x1b[3;5H\x1b[1;31mHello");
-                   }},
-                  {"text on the screen",
-                   [&] { return Form().Screen().RowText(2).substr(4, 5) == "Hello"; },
-                   [&] { target->Send("\x1bS"); }},
-                  {"the status query answered", [&] { return target->Received() == "\xAA"; },
-                   [] {}},
-                  {"the byte count shown",
-                   [&] { return Status() == std::to_string(Form().Link().ReceivedCount()); },
-                   [&] {
-                       cpu_before = ProcessCpuSeconds();
-                       quiet_since = std::chrono::steady_clock::now();
-                   }},
-                  {"a second on a quiet line",
-                   [&] { return std::chrono::steady_clock::now() - quiet_since >= 1s; },
-                   [&] {
-                       cpu_used = ProcessCpuSeconds() - cpu_before;
-                       driver->Click(ciDisconnect);
-                   }},
-              }),
-              std::vector<std::string>{});
+    RunConnected({
+        {"connected", IsConnected(),
+         [&] {
+             connected = PanelMismatch(true);
+             right_after_connect = Status();
+             target->Send("\x1b[2J\x1b[3;5H\x1b[1;31mHello");
+         }},
+        {"text on the screen", [&] { return Form().Screen().RowText(2).substr(4, 5) == "Hello"; },
+         [&] { target->Send("\x1bS"); }},
+        {"the status query answered", [&] { return target->Received() == "\xAA"; }, [] {}},
+        {"the byte count shown",
+         [&] { return Status() == std::to_string(Form().Link().ReceivedCount()); },
+         [&] {
+             cpu_before = ProcessCpuSeconds();
+             quiet_since = std::chrono::steady_clock::now();
+         }},
+        {"a second on a quiet line",
+         [&] { return std::chrono::steady_clock::now() - quiet_since >= 1s; },
+         [&] {
+             cpu_used = ProcessCpuSeconds() - cpu_before;
+             driver->Click(ciDisconnect);
+         }},
+    });
     EXPECT_EQ(connected, "");
     EXPECT_EQ(right_after_connect, "Symb = 2");
     EXPECT_EQ(Form().Screen().Cell(2, 4).attr, 0x0C);
@@ -280,8 +285,7 @@ TEST_F(WindowSuite, ConnectSwitchesThePanelAndShowsTheTargetAndDisconnectReturns
 
 TEST_F(WindowSuite, ClosingTheWindowWhileConnectedDisconnectsFirst) {
     auto target = driver->Target();
-    EXPECT_EQ(driver->RunConnected({{"connected", IsConnected(), [&] { driver->CloseWindow(); }}}),
-              std::vector<std::string>{});
+    RunConnected({{"connected", IsConnected(), [&] { driver->CloseWindow(); }}});
     EXPECT_TRUE(driver->Closed());
     EXPECT_FALSE(Form().Port().Enabled());
     EXPECT_FALSE(Form().MainCycleRunning());
@@ -373,23 +377,33 @@ TEST_F(WindowSuite, TheConsoleIsShownAtAWholeZoomOfItsCellNeverSmoothed) {
 TEST_F(WindowSuite, KeysTypedAndThePanelsButtonsReachTheTarget) {
     constexpr int kA = 38, kShift = 50, kUp = 111, kF9 = 75, kCtrl = 37, kAlt = 64;
     auto target = driver->Target();
-    auto received = [&](size_t n) { return [&target, n] { return target->Received().size() >= n; }; };
+    auto received = [&](size_t n) {
+        return [&target, n] { return target->Received().size() >= n; };
+    };
     std::string label1;
-    EXPECT_EQ(driver->RunConnected({
-                  {"connected", IsConnected(),
-                   [&] { driver->TypeKeys({kA, -kA, kShift, kA, -kA, -kShift, kUp, -kUp, kF9, -kF9}); }},
-                  {"the keys sent", received(7), [&] { driver->Click(ciRscr); }},
-                  {"the refresh request", received(8), [&] { driver->TypeKeys({kCtrl, kAlt}); }},
-                  {"Del shown", [&] { return driver->Control(ciButtonDel).visible; },
-                   [&] {
-                       label1 = driver->Control(ciLabel1).caption;
-                       driver->Click(ciButtonDel);
-                   }},
-                  {"the reboot code", received(10), [&] { driver->TypeKeys({-kAlt, -kCtrl}); }},
-                  {"Del hidden", [&] { return !driver->Control(ciButtonDel).visible; }, [] {}},
-              }),
-              std::vector<std::string>{});
-    EXPECT_EQ(target->Received(), "aA\x1b[A\x1b" "9\x12\x1b\x7f");
+    RunConnected({
+        {"connected", IsConnected(),
+         [&] {
+             driver->TypeKeys({kA, -kA, kShift, kA, -kA, -kShift, kUp, -kUp, kF9, -kF9});
+         }},
+        {"the keys sent", received(7), [&] { driver->Click(ciRscr); }},
+        {"the refresh request", received(8),
+         [&] {
+             driver->TypeKeys({kCtrl, kAlt});
+         }},
+        {"Del shown", [&] { return driver->Control(ciButtonDel).visible; },
+         [&] {
+             label1 = driver->Control(ciLabel1).caption;
+             driver->Click(ciButtonDel);
+         }},
+        {"the reboot code", received(10),
+         [&] {
+             driver->TypeKeys({-kAlt, -kCtrl});
+         }},
+        {"Del hidden", [&] { return !driver->Control(ciButtonDel).visible; }, [] {}},
+    });
+    EXPECT_EQ(target->Received(), "aA\x1b[A\x1b"
+                                  "9\x12\x1b\x7f");
     EXPECT_NE(label1.find("CTRL ALT"), std::string::npos) << label1;
 }
 
@@ -397,15 +411,18 @@ TEST_F(WindowSuite, KeysPressedWhileTheMenuIsOpenNeverReachTheTarget) {
     constexpr int kX = 53, kA = 38, kEsc = 9, kB = 56;
     auto target = driver->Target();
     const TRect at = CellPoint(5, 5);
-    EXPECT_EQ(driver->RunConnected({
-                  {"connected", IsConnected(), [&] { driver->OpenMenuAt(at.left, at.top); }},
-                  {"the menu open", [&] { return driver->MenuOpen(); },
-                   [&] { driver->TypeKeys({kX, -kX, kA, -kA, kEsc, -kEsc}); }},
-                  {"the menu closed", [&] { return !driver->MenuOpen(); },
-                   [&] { driver->TypeKeys({kB, -kB}); }},
-                  {"a key after it sent", [&] { return !target->Received().empty(); }, [] {}},
-              }),
-              std::vector<std::string>{});
+    RunConnected({
+        {"connected", IsConnected(), [&] { driver->OpenMenuAt(at.left, at.top); }},
+        {"the menu open", [&] { return driver->MenuOpen(); },
+         [&] {
+             driver->TypeKeys({kX, -kX, kA, -kA, kEsc, -kEsc});
+         }},
+        {"the menu closed", [&] { return !driver->MenuOpen(); },
+         [&] {
+             driver->TypeKeys({kB, -kB});
+         }},
+        {"a key after it sent", [&] { return !target->Received().empty(); }, [] {}},
+    });
     EXPECT_EQ(target->Received(), "b");
 }
 
@@ -428,34 +445,34 @@ TEST_F(WindowSuite, ASelectionIsDrawnInvertedAndTheWheelShowsTheHistoryUntilAKey
     constexpr int kA = 38;
     auto target = driver->Target();
     std::string shown_row;
-    EXPECT_EQ(driver->RunConnected({
-                  {"connected", IsConnected(),
-                   [&] {
-                       for (int i = 0; i < 40; ++i) Form().Screen().MsgOut("line %d", i);
-                       Form().ScreenRefresh();
-                       // A drag over two rows: the blank cells after "line 17" are inverted.
-                       const TRect from = CellPoint(1, 10), to = CellPoint(2, 3);
-                       driver->Mouse(mbLeft, true, from.left, from.top);
-                       driver->MouseDrag(to.left, to.top);
-                       driver->Mouse(mbLeft, false, to.left, to.top);
-                       TPixels shot = driver->Grab();
-                       EXPECT_EQ(CellCorner(shot, 1, 20), Colour(15));
-                       EXPECT_EQ(CellCorner(shot, 3, 20), Colour(0));
-                       // One notch away from the user: three rows back, and the status row.
-                       const TRect at = CellPoint(10, 10);
-                       driver->Wheel(1, at.left, at.top);
-                       ASSERT_TRUE(Form().Area().ScrolledBack());
-                       for (int c = 0; c < kScreenColumns; ++c)
-                           shown_row += char(Form().Area().LineCells(Form().Area().LineOf(0))[c].ch);
-                       shot = driver->Grab();
-                       EXPECT_EQ(CellCorner(shot, 24, 79), Colour(7));
-                       EXPECT_EQ(CellCorner(shot, 4, 20), Colour(15)) << "moved with its text";
-                       driver->TypeKeys({kA, -kA});
-                   }},
-                  {"the key sent", [&] { return target->Received() == "a"; },
-                   [&] { EXPECT_FALSE(Form().Area().ScrolledBack()); }},
-              }),
-              std::vector<std::string>{});
+    RunConnected({
+        {"connected", IsConnected(),
+         [&] {
+             for (int i = 0; i < 40; ++i)
+                 Form().Screen().MsgOut("line %d", i);
+             Form().ScreenRefresh();
+             // A drag over two rows: the blank cells after "line 17" are inverted.
+             const TRect from = CellPoint(1, 10), to = CellPoint(2, 3);
+             driver->Mouse(mbLeft, true, from.left, from.top);
+             driver->MouseDrag(to.left, to.top);
+             driver->Mouse(mbLeft, false, to.left, to.top);
+             TPixels shot = driver->Grab();
+             EXPECT_EQ(CellCorner(shot, 1, 20), Colour(15));
+             EXPECT_EQ(CellCorner(shot, 3, 20), Colour(0));
+             // One notch away from the user: three rows back, and the status row.
+             const TRect at = CellPoint(10, 10);
+             driver->Wheel(1, at.left, at.top);
+             ASSERT_TRUE(Form().Area().ScrolledBack());
+             for (int c = 0; c < kScreenColumns; ++c)
+                 shown_row += char(Form().Area().LineCells(Form().Area().LineOf(0))[c].ch);
+             shot = driver->Grab();
+             EXPECT_EQ(CellCorner(shot, 24, 79), Colour(7));
+             EXPECT_EQ(CellCorner(shot, 4, 20), Colour(15)) << "moved with its text";
+             driver->TypeKeys({kA, -kA});
+         }},
+        {"the key sent", [&] { return target->Received() == "a"; },
+         [&] { EXPECT_FALSE(Form().Area().ScrolledBack()); }},
+    });
     EXPECT_EQ(shown_row.substr(0, shown_row.find_last_not_of(' ') + 1), "line 13");
 }
 
@@ -473,7 +490,8 @@ TEST_F(WindowSuite, SaveScreenAsPngWritesTheImageAtItsNaturalSizeWithoutTheCurso
     ASSERT_EQ(saved.height, height);
     int differ = 0;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) differ += saved.At(x, y) != driver->ImagePixel(x, y);
+        for (int x = 0; x < width; ++x)
+            differ += saved.At(x, y) != driver->ImagePixel(x, y);
     EXPECT_EQ(differ, 0);
 }
 
@@ -483,12 +501,11 @@ TEST_F(WindowSuite, AChosenImageIsNamedInTheCaptionAttachedAtConnectAndReleasedA
     EXPECT_TRUE(driver->Control(ciEnaFloppy).checked);
     EXPECT_EQ(driver->WindowCaption(), "Quorvik V1.00 for Windows ... ImageFile: window-test.img");
     auto target = driver->Target();
-    EXPECT_EQ(driver->RunConnected({
-                  {"connected", IsConnected(), [&] { target->Send("\x1bS"); }},
-                  {"answered", [&] { return !target->Received().empty(); },
-                   [&] { driver->Click(ciDisconnect); }},
-              }),
-              std::vector<std::string>{});
+    RunConnected({
+        {"connected", IsConnected(), [&] { target->Send("\x1bS"); }},
+        {"answered", [&] { return !target->Received().empty(); },
+         [&] { driver->Click(ciDisconnect); }},
+    });
     EXPECT_EQ(target->Received(), "\x55"); // an image is attached
     bool geometry_shown = false;
     for (int row = 0; row < kScreenRows; ++row)
@@ -504,31 +521,33 @@ TEST_F(WindowSuite, AChosenImageIsNamedInTheCaptionAttachedAtConnectAndReleasedA
 TEST_F(WindowSuite, TheMenusPasteTypesAnotherProgramsClipboardTextIntoTheTarget) {
     driver->SetClipboardText("dir\r\n\u00E9");
     auto target = driver->Target();
-    EXPECT_EQ(driver->RunConnected({
-                  {"connected", IsConnected(), [&] { EXPECT_TRUE(ChooseFromMenu(ccPaste)); }},
-                  {"all typed", [&] { return target->Received().size() >= 5; }, [] {}},
-              }),
-              std::vector<std::string>{});
-    EXPECT_EQ(target->Received(), "dir\r\x82"); // the line end as Enter, the letter as code page 437
+    RunConnected({
+        {"connected", IsConnected(), [&] { EXPECT_TRUE(ChooseFromMenu(ccPaste)); }},
+        {"all typed", [&] { return target->Received().size() >= 5; }, [] {}},
+    });
+    EXPECT_EQ(target->Received(),
+              "dir\r\x82"); // the line end as Enter, the letter as code page 437
 }
 
 TEST_F(WindowSuite, TheWholeImageIsReadAndRandomWritesLandByteForByteInTheFile) {
     const std::string image = MakeImage("disk.img", 1440);
     driver->ChooseImage(image);
     {
-        TSimTarget target({"--read-all", "--expect", image, "--wait-connect", "--time-limit", "120"});
-        EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+        TSimTarget target(
+            {"--read-all", "--expect", image, "--wait-connect", "--time-limit", "120"});
+        ServeUntilExit(target);
         EXPECT_EQ(target.ExitCode(), 0) << target.Output();
         auto summary = target.Summary();
         EXPECT_EQ(summary["result"], "ok");
         EXPECT_EQ(summary["sectors"], "2880");
         EXPECT_EQ(summary["mismatches"], "0");
-        std::printf("[ figures  ] %s\n", target.Output().substr(target.Output().find("summary")).c_str());
+        std::printf("[ figures  ] %s\n",
+                    target.Output().substr(target.Output().find("summary")).c_str());
     }
     const std::string model = CopyOf(image);
     TSimTarget target({"--write-random", "60", "--seed", "7", "--model", model, "--wait-connect",
                        "--time-limit", "120"});
-    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+    ServeUntilExit(target);
     EXPECT_EQ(target.ExitCode(), 0) << target.Output();
     EXPECT_EQ(target.Summary()["result"], "ok");
     EXPECT_EQ(target.Summary()["writes_acked"], "60");
@@ -541,34 +560,35 @@ TEST_F(WindowSuite, TheSimulatedTargetsScreenIsShownCellForCell) {
     const std::string record = HostTestPath("screen.rec");
     TSimTarget target({"--print-events", "--record", record, "--time-limit", "60"});
     TScreen reference;
-    EXPECT_EQ(driver->RunConnected({
-                  {"the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {}},
-                  {"every byte taken",
-                   [&] {
-                       return Form().Link().ReceivedCount() ==
-                                  static_cast<int32_t>(FileBytes(record).size()) &&
-                              Form().Link().QueueEmpty();
-                   },
-                   [&] {
-                       // The same bytes through the console's core on its own.
-                       TCoreRig rig;
-                       rig.StepDeliver(Bytes(FileBytes(record)));
-                       rig.Run();
-                       reference = rig.screen;
-                       Form().ScreenRefresh();
-                       driver->Click(ciDisconnect);
-                   }},
-              }),
-              std::vector<std::string>{});
+    RunConnected({
+        {"the screen drawn", [&] { return target.Printed("connected image=0"); }, [] {}},
+        {"every byte taken",
+         [&] {
+             return Form().Link().ReceivedCount() ==
+                        static_cast<int32_t>(FileBytes(record).size()) &&
+                    Form().Link().QueueEmpty();
+         },
+         [&] {
+             // The same bytes through the console's core on its own.
+             TCoreRig rig;
+             rig.StepDeliver(Bytes(FileBytes(record)));
+             rig.Run();
+             reference = rig.screen;
+             Form().ScreenRefresh();
+             driver->Click(ciDisconnect);
+         }},
+    });
     const int cw = Form().CellWidth(), ch = Form().CellHeight();
     for (int row = 0; row < kScreenRows; ++row) {
         EXPECT_EQ(Form().Screen().RowText(row), reference.RowText(row)) << "row " << row;
         for (int c = 0; c < kScreenColumns; ++c) {
             const TCell cell = reference.Cell(row, c);
-            ASSERT_EQ(Form().Screen().Cell(row, c).attr, cell.attr) << "row " << row << " column " << c;
+            ASSERT_EQ(Form().Screen().Cell(row, c).attr, cell.attr)
+                << "row " << row << " column " << c;
             // The cell's top left pixel is its background, except in the glyphs that reach
             // the cell's edge (the inverse ones, the blocks and the line drawing).
-            if (cell.ch == 0x08 || cell.ch == 0x0A || (cell.ch >= 0xB0 && cell.ch <= 0xDF)) continue;
+            if (cell.ch == 0x08 || cell.ch == 0x0A || (cell.ch >= 0xB0 && cell.ch <= 0xDF))
+                continue;
             EXPECT_EQ(driver->ImagePixel(c * cw, row * ch), Colour(cell.attr >> 4))
                 << "row " << row << " column " << c;
         }
@@ -579,7 +599,8 @@ TEST_F(WindowSuite, TheSimulatedTargetsScreenIsShownCellForCell) {
 // The COM group's menu maps the selected item to the simulated target serving raw TCP, and
 // Connect opens exactly that (COM2 itself names no device).
 TEST_F(WindowSuite, ANetworkPortChosenFromTheComItemsMenuIsWhatConnectOpens) {
-    TSimTarget target({"--status", "--wait-connect", "--time-limit", "60", "--listen", "127.0.0.1:0"});
+    TSimTarget target(
+        {"--status", "--wait-connect", "--time-limit", "60", "--listen", "127.0.0.1:0"});
     const std::string url = target.Line();
     ASSERT_EQ(url.rfind("tcp://127.0.0.1:", 0), 0u) << url;
     MapCom2ToNoDevice();
@@ -593,6 +614,6 @@ TEST_F(WindowSuite, ANetworkPortChosenFromTheComItemsMenuIsWhatConnectOpens) {
     driver->RightClick(ciCOMGroup, 1);
     driver->AnswerMenus(nullptr);
     EXPECT_EQ(driver->Control(ciCOMGroup, 1).hint, "COM2 is " + url + " (chosen for this run).");
-    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
+    ServeUntilExit(target);
     EXPECT_EQ(target.Summary()["result"], "no-image") << target.Output();
 }

@@ -23,8 +23,8 @@ inline std::string Utf8Of(const std::wstring& text) {
 
 inline std::wstring WideOf(const std::string& text) {
     std::wstring out(text.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(),
-                                      static_cast<int>(out.size()));
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()));
     out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
     return out;
 }
@@ -51,10 +51,13 @@ class TWin32Driver final : public TWindowDriver {
 
     TShownControl Control(TControlId id, int item = -1) override {
         HWND control = Handle(id, item);
-        TShownControl shown{IsWindowEnabled(control) != FALSE, IsWindowVisible(control) != FALSE,
+        TShownControl shown{IsWindowEnabled(control) != FALSE,
+                            IsWindowVisible(control) != FALSE,
                             (kPanelControls[id].kind == ckCheckBox || item >= 0) &&
                                 SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED,
-                            TextOf(control), "", PlaceIn(control, window_->Panel())};
+                            TextOf(control),
+                            "",
+                            PlaceIn(control, window_->Panel())};
         wchar_t hint[256] = {};
         TTTOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -128,9 +131,12 @@ class TWin32Driver final : public TWindowDriver {
         const UINT down = button == mbLeft     ? WM_LBUTTONDOWN
                           : button == mbMiddle ? WM_MBUTTONDOWN
                                                : WM_RBUTTONDOWN;
-        const WPARAM held = button == mbLeft ? MK_LBUTTON : button == mbMiddle ? MK_MBUTTON : MK_RBUTTON;
+        const WPARAM held = button == mbLeft     ? MK_LBUTTON
+                            : button == mbMiddle ? MK_MBUTTON
+                                                 : MK_RBUTTON;
         // Each button's up message follows its down message.
-        SendMessageW(window_->Handle(), press ? down : down + 1, press ? held : 0, MAKELPARAM(x, y));
+        SendMessageW(window_->Handle(), press ? down : down + 1, press ? held : 0,
+                     MAKELPARAM(x, y));
     }
     void MouseDrag(int x, int y) override {
         SendMessageW(window_->Handle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
@@ -204,7 +210,8 @@ class TWin32Driver final : public TWindowDriver {
     std::vector<std::string> TakeBoxes() override { return std::exchange(boxes_, {}); }
     std::vector<std::string> RunConnected(const std::vector<TWindowStep>& steps) override {
         TWinStepper stepper;
-        for (const TWindowStep& s : steps) stepper.Then(s.what, s.cond, s.action, s.timeout);
+        for (const TWindowStep& s : steps)
+            stepper.Then(s.what, s.cond, s.action, s.timeout);
         return stepper.RunConnected(*window_);
     }
 
