@@ -1,5 +1,6 @@
 // The main window's logic without any window system: a recording view stands in for the
-// window, a pseudo-terminal for the serial device (under wine, the pty peer's, as COM1).
+// window, a port in memory for the serial device (the serial component where it is the
+// subject: a missing device).
 #include "fake_view.h"
 #include "fakes.h"
 #include "screen_text.h"
@@ -8,7 +9,7 @@
 
 TEST_F(ConsoleFormTest, CreationBuildsTheIdlePanelAtTheNaturalSize) {
     EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows");
-    EXPECT_TRUE(Idle());
+    EXPECT_EQ(PanelMismatch(false), "");
     EXPECT_FALSE(view.controls[ciButtonDel].visible);
     EXPECT_FALSE(view.controls[ciEnaKeyboard].visible);
     EXPECT_TRUE(view.controls[ciEnaVideo].checked);
@@ -20,27 +21,25 @@ TEST_F(ConsoleFormTest, CreationBuildsTheIdlePanelAtTheNaturalSize) {
 }
 
 TEST_F(ConsoleFormTest, ConnectRunsTheConnectionAndDisconnectReturnsToIdle) {
-    TPtyTarget target;
-    bool connected = false;
-    std::string right_after_connect;
+    std::string connected = "never seen", right_after_connect;
     view.Do("connected", [&] {
-        connected = Connected();
+        connected = PanelMismatch(true);
         right_after_connect = Status();
-        target.Send("\x1b[2J\x1b[3;5H\x1b[1;31mHello");
+        port->Send("\x1b[2J\x1b[3;5H\x1b[1;31mHello");
     });
     view.Then("text on the screen", [&] { return form.Screen().RowText(2).substr(4, 5) == "Hello"; },
               [&] { Ticks(10); });
     view.Then("count shown", [&] { return Status() == std::to_string(form.Link().ReceivedCount()); },
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
-    EXPECT_TRUE(connected);
+    EXPECT_EQ(connected, "");
     EXPECT_EQ(right_after_connect, "Symb = 2");
-    EXPECT_TRUE(Idle());
+    EXPECT_EQ(PanelMismatch(false), "");
     EXPECT_FALSE(form.Port().Enabled());
     EXPECT_TRUE(view.boxes.empty());
 }
 
-TEST_F(ConsoleFormTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle) {
+TEST_F(RealPortFormTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle) {
     MapCom2ToNoDevice();
     view.selected_item = 1;
     const std::string before = form.Screen().RowText(0);
@@ -48,14 +47,13 @@ TEST_F(ConsoleFormTest, ConnectToAMissingDeviceShowsErrorOpeningComAndStaysIdle)
     ASSERT_EQ(view.boxes.size(), 1u);
     EXPECT_EQ(view.boxes[0].substr(0, 18), "Error Opening COM\n");
     EXPECT_NE(view.boxes[0].find("COM2 is "), std::string::npos) << view.boxes[0];
-    EXPECT_TRUE(Idle());
+    EXPECT_EQ(PanelMismatch(false), "");
     EXPECT_EQ(Status(), "Symb = 2");
     EXPECT_EQ(form.Screen().RowText(0), before); // no banner: nothing was written
     EXPECT_FALSE(form.MainCycleRunning());
 }
 
 TEST_F(ConsoleFormTest, ConnectRightAfterDisconnectStartsAfterThePreviousCycleHasReturned) {
-    TPtyTarget target;
     int depth_after_reconnect = -1;
     view.Do("disconnect and connect at once", [&] {
         form.CloseComClick();
@@ -63,13 +61,13 @@ TEST_F(ConsoleFormTest, ConnectRightAfterDisconnectStartsAfterThePreviousCycleHa
     });
     view.Then("connected again", [&] { return form.Connected(); }, [&] {
         depth_after_reconnect = form.MainCycleDepth();
-        target.Send("\x1bS");
+        port->Send("\x1bS");
     });
-    view.Then("the new connection answers", [&] { return target.Received() == "\xAA"; },
+    view.Then("the new connection answers", [&] { return port->Received() == "\xAA"; },
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_EQ(depth_after_reconnect, 1);
-    EXPECT_TRUE(Idle());
+    EXPECT_EQ(PanelMismatch(false), "");
     EXPECT_EQ(form.MainCycleDepth(), 0);
 }
 
@@ -89,6 +87,30 @@ TEST_F(ConsoleFormTest, TheTimerShowsTheByteCountAndTheDelButtonOnceASecond) {
     EXPECT_TRUE(view.controls[ciButtonDel].visible);
     Ticks(1);
     EXPECT_FALSE(view.controls[ciButtonDel].visible);
+}
+
+TEST_F(ConsoleFormTest, TheByteCountKeepsGrowingAcrossConnections) {
+    for (int round = 1; round <= 2; ++round) {
+        view.Do("send", [&] { port->Send("abcd"); });
+        view.Then("received", [&] { return form.Link().ReceivedCount() >= 4 * round; },
+                  [&] { form.CloseComClick(); });
+        EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    }
+    Ticks(10);
+    EXPECT_EQ(Status(), "8");
+}
+
+TEST_F(ConsoleFormTest, ACommandByteTwoSecondsLateShowsTimeout) {
+    view.Do("escape", [&] { port->Send("\x1b"); });
+    // Taken by the main cycle, which now waits for the command byte.
+    view.Then("escape taken",
+              [&] { return form.Link().ReceivedCount() == 1 && form.Link().QueueEmpty(); },
+              [&] {
+                  Ticks(20);
+                  port->Send("Q");
+              });
+    view.Then("Timeout!", [&] { return Status() == "Timeout!"; }, [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
 }
 
 TEST_F(ConsoleFormTest, RefreshDrawsOnlyChangedCellsAndCopiesTheImageOnce) {
@@ -143,6 +165,18 @@ TEST_F(ConsoleFormTest, TheCursorBarJumpsToAMovedCursorThenBlinksEveryFourTicks)
     EXPECT_EQ(view.controls[ciMarker].place, (TRect{180, (6 * 16 - 2) * 2 + 41, 18, 2}));
 }
 
+TEST_F(ConsoleFormTest, AfterClearScreenTheNextBlinkShowsTheBar) {
+    for (int i = 0; i < 21; ++i) form.ScreenRefresh();
+    form.Screen().ClearScreen();
+    form.ScreenRefresh(); // the change
+    bool seen = false;
+    for (int i = 0; i < 8 && !seen; ++i) {
+        form.ScreenRefresh();
+        seen = view.controls[ciMarker].visible;
+    }
+    EXPECT_TRUE(seen);
+}
+
 TEST_F(ConsoleFormTest, AboveNinetySixDpiTheConsoleIsShownAtAWholeZoomWithItsCursorBar) {
     auto bar_at = [&](int column, int row) {
         form.Screen().SetCursor(column, row);
@@ -193,35 +227,33 @@ TEST_F(ConsoleFormTest, AboveNinetySixDpiTheConsoleIsShownAtAWholeZoomWithItsCur
 }
 
 TEST_F(ConsoleFormTest, RefreshButtonSendsTwelveUnlessTheKeysAreHeld) {
-    TPtyTarget target;
     view.Do("R", [&] { form.RscrClick(); });
-    view.Then("12 sent", [&] { return target.Received() == "\x12"; },
-              [&] { target.Send("\x1bS"); });
+    view.Then("12 sent", [&] { return port->Received() == "\x12"; },
+              [&] { port->Send("\x1bS"); });
     view.Then("key hold", [&] { return form.Link().key_hold; }, [&] {
         form.RscrClick();
         form.AppMessage(kdDown, 0x1E, 0x41); // 'a': held back too
-        target.Send("\x1bQ");
+        port->Send("\x1bQ");
     });
     view.Then("hold released", [&] { return !form.Link().key_hold; },
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     // One refresh request and the status answer (AA: no image); nothing while held.
-    EXPECT_EQ(target.Received(), std::string("\x12\xAA", 2));
+    EXPECT_EQ(port->Received(), std::string("\x12\xAA", 2));
 }
 
 TEST_F(ConsoleFormTest, ArrivingTextIsDrawnOnceTheQueueRunsDryNotAtTheNextTick) {
-    TPtyTarget target;
     auto drawn = [&](char c) {
         for (const auto& [cell, value] : view.drawn)
             if (value.ch == static_cast<uint8_t>(c)) return true;
         return false;
     };
     size_t requests_before_second = 0;
-    view.Do("first text", [&] { target.Send("\x1b[1;1HH"); });
+    view.Do("first text", [&] { port->Send("\x1b[1;1HH"); });
     // No timer tick runs in this test: only the main cycle running dry can draw.
     view.Then("drawn without a tick", [&] { return drawn('H'); }, [&] {
         requests_before_second = view.refresh_requests.size();
-        target.Send("W");
+        port->Send("W");
     });
     view.Then("the second text is applied", [&] { return form.Screen().Cell(0, 1).ch == 'W'; },
               [] {});
@@ -286,13 +318,12 @@ TEST(ConsoleMenu, PasteWhileConnectedStopPasteWhilePastingAndTheLogsAtAnyTime) {
 }
 
 TEST_F(ConsoleFormTest, PasteTypesTheClipboardIntoTheTargetInOrderAndPaced) {
-    TPtyTarget target;
     view.clipboard[cbClipboard] = "dir\r\n\u00E9 \u263A\tx";
     view.Do("paste", [&] { Choose("Paste"); });
-    view.Then("all typed", [&] { return target.Received().size() >= 8; },
+    view.Then("all typed", [&] { return port->Received().size() >= 8; },
               [&] { form.CloseComClick(); });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
-    EXPECT_EQ(target.Received(), "dir\r\x82 \tx");
+    EXPECT_EQ(port->Received(), "dir\r\x82 \tx");
     EXPECT_GE(RowWith(form.Screen(), "Paste: 1 character left out: no key types it."), 0);
     // The target gets the line gap once, after the line end; no other step waits as long.
     const auto& waits = view.paste_requests;
@@ -301,31 +332,29 @@ TEST_F(ConsoleFormTest, PasteTypesTheClipboardIntoTheTargetInOrderAndPaced) {
 }
 
 TEST_F(ConsoleFormTest, StopPasteAndDisconnectEndAPasteAtOnce) {
-    TPtyTarget target;
     view.clipboard[cbClipboard] = std::string(200, 'k');
     size_t typed = 0;
     view.Do("paste", [&] { Choose("Paste"); });
-    view.Then("a few keys typed", [&] { return target.Received().size() >= 3; },
+    view.Then("a few keys typed", [&] { return port->Received().size() >= 3; },
               [&] { Choose("Stop paste"); });
     // Once the pending timer has run, nothing more can go out: the status answer comes last.
     view.Then("the timer has run", [&] { return !view.PasteTimerPending(); }, [&] {
-        typed = target.Received().size();
-        target.Send("\x1bS");
+        typed = port->Received().size();
+        port->Send("\x1bS");
     });
-    view.Then("answered", [&] { return target.Received().size() > typed; }, [&] {
+    view.Then("answered", [&] { return port->Received().size() > typed; }, [&] {
         Choose("Paste"); // held back by the key hold now
         form.CloseComClick();
     });
     EXPECT_EQ(RunConnected(), std::vector<std::string>{});
     EXPECT_LT(typed, 200u);
-    EXPECT_EQ(target.Received(), std::string(typed, 'k') + "\xAA");
+    EXPECT_EQ(port->Received(), std::string(typed, 'k') + "\xAA");
     EXPECT_FALSE(form.Paste().Active()); // Disconnect ended the held paste
 }
 
 TEST_F(ConsoleFormTest, APasteNeedsAConnectionTheConsoleAreaAndAtMost64KiB) {
     view.clipboard[cbPrimary] = "x";
     form.MouseDown(mbMiddle, 10, kPanelHeight + 10); // idle: nothing to type into
-    TPtyTarget target;
     view.Do("paste", [&] {
         form.MouseDown(mbMiddle, 10, 20); // on the panel
         form.PasteText(std::string(kPasteLimit + 1, 'a'));
@@ -345,13 +374,12 @@ TEST_F(ConsoleFormTest, LogsFromTheMenuTheTextLogEndsAtDisconnectTheTraceRunsOn)
     Choose("Start text log...");
     view.save_answer = dir + "line.trace";
     Choose("Start line trace...");
-    TPtyTarget target;
     view.Do("text", [&] {
         // The console's own lines scroll the banner and the first of them off the screen.
         for (int i = 0; i < 26; ++i) form.Screen().MsgOut("line %02d", i);
-        target.Send("\x1bS");
+        port->Send("\x1bS");
     });
-    view.Then("answered", [&] { return target.Received() == "\xAA"; }, [&] {
+    view.Then("answered", [&] { return port->Received() == "\xAA"; }, [&] {
         form.CloseComClick();
         form.CloseComClick(); // a second Disconnect before the main cycle has returned
     });

@@ -1,13 +1,16 @@
-// A recording view of the main window and the fixture of the window logic's tests.
+// A recording view of the main window, a port in memory, and the fixtures of the window logic's
+// tests.
 #pragma once
 
 #include "comm.h"
 #include "console_form.h"
 #include "floppy_service.h"
+#include "panel_state.h"
 #include "pty_target.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -214,19 +217,85 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
     bool paste_armed_ = false;
 };
 
+// The console's port in memory, where the serial device itself is not what a test is about:
+// what the target sends arrives while the port is open, its event handed over in the next round
+// of the view's event loop (as the serial component hands its events to the window thread);
+// what the console writes is kept. It opens whatever it is named.
+class TMemoryPort final : public TConsolePort {
+  public:
+    explicit TMemoryPort(TMainThreadPoster& poster) : poster_(poster) {}
+    // The target's side.
+    void Send(const std::string& bytes) {
+        if (!open_) return; // nobody listens on a closed line
+        incoming_.append(bytes);
+        poster_.Post([this] {
+            if (open_ && !incoming_.empty() && events_.rx_char)
+                events_.rx_char(nullptr, static_cast<uint32_t>(incoming_.size()));
+        });
+    }
+    const std::string& Received() const { return written_; }
+
+    int InQueCount() override { return open_ ? static_cast<int>(incoming_.size()) : -1; }
+    int Read(char* buffer, unsigned long count) override {
+        if (!open_) return -1;
+        const size_t n = std::min<size_t>(count, incoming_.size());
+        incoming_.copy(buffer, n);
+        incoming_.erase(0, n);
+        return static_cast<int>(n);
+    }
+    int Write(const char* buffer, unsigned long count) override {
+        if (!open_) return -1;
+        written_.append(buffer, count);
+        return static_cast<int>(count);
+    }
+    void SetEvents(TEvents events) override { events_ = std::move(events); }
+    void SetDeviceName(const std::string& name) override { name_ = name; }
+    const std::string& DeviceName() const override { return name_; }
+    std::string DevicePath() const override { return "memory"; }
+    void Open() override { open_ = true; }
+    void Close() override {
+        open_ = false;
+        incoming_.clear();
+    }
+    bool Enabled() const override { return open_; }
+    std::string DescribeOpenFailure() const override { return ""; }
+    std::string PortLine() const override { return PortLine(name_); }
+    std::string PortLine(const std::string& name) const override {
+        const auto mapped = mapped_.find(name);
+        return name + " is " + (mapped == mapped_.end() ? "memory" : mapped->second) + ".";
+    }
+    void MapPort(const std::string& com_name, const std::string& target) override {
+        mapped_[com_name] = target;
+    }
+    std::string MappedPort(const std::string& com_name) const override {
+        const auto mapped = mapped_.find(com_name);
+        return mapped == mapped_.end() ? "" : mapped->second;
+    }
+    int ConnectTimeoutMs() const override { return connect_ms_; }
+    void SetConnectTimeoutMs(int ms) override { connect_ms_ = ms; }
+
+  private:
+    TMainThreadPoster& poster_;
+    TEvents events_;
+    std::string name_, incoming_, written_;
+    std::map<std::string, std::string> mapped_;
+    bool open_ = false;
+    int connect_ms_ = 5000;
+};
+
+// The form on the recording view, with the port in memory (`port`, owned by the form);
+// RealPortFormTest's form has the serial component, and a pseudo-terminal plays the target.
 class ConsoleFormTest : public testing::Test {
   protected:
+    explicit ConsoleFormTest(bool memory_port = true)
+        : port(memory_port ? new TMemoryPort(view) : nullptr),
+          form(view, std::unique_ptr<TConsolePort>(port)) {}
     void SetUp() override { view.form = &form; }
 
-    bool Idle() {
-        auto& c = view.controls;
-        return c[ciConnect].enabled && !c[ciDisconnect].enabled && c[ciEnaFloppy].enabled &&
-               c[ciCOMGroup].enabled && c[ciEnaKeyboard].enabled && c[ciEnaVideo].enabled;
-    }
-    bool Connected() {
-        auto& c = view.controls;
-        return !c[ciConnect].enabled && c[ciDisconnect].enabled && !c[ciEnaFloppy].enabled &&
-               !c[ciCOMGroup].enabled && !c[ciEnaKeyboard].enabled && !c[ciEnaVideo].enabled;
+    // "" when the panel shows the idle (or connected) state of kPanelStates.
+    std::string PanelMismatch(bool connected) {
+        return PanelStateMismatch(
+            connected, [this](TControlId id, int) { return view.controls[id].enabled; });
     }
     const std::string& Status() { return view.controls[ciLabel2].text; }
     void Ticks(int n) {
@@ -246,12 +315,12 @@ class ConsoleFormTest : public testing::Test {
     }
     // Connects, sends the status query and returns the answer.
     std::string StatusAnswer() {
-        TPtyTarget target;
-        view.Do("status query", [&] { target.Send("\x1bS"); });
-        view.Then("answered", [&] { return !target.Received().empty(); },
+        const size_t before = port->Received().size();
+        view.Do("status query", [&] { port->Send("\x1bS"); });
+        view.Then("answered", [&] { return port->Received().size() > before; },
                   [&] { form.CloseComClick(); });
         EXPECT_EQ(RunConnected(), std::vector<std::string>{});
-        return target.Received();
+        return port->Received().substr(before);
     }
     // Right-clicks the console and chooses the entry with this caption.
     void Choose(const std::string& caption) {
@@ -260,6 +329,11 @@ class ConsoleFormTest : public testing::Test {
     }
 
     TFakeView view;
-    TConsoleForm form{view};
+    TMemoryPort* port; // null: the serial component
+    TConsoleForm form;
 };
 
+class RealPortFormTest : public ConsoleFormTest {
+  protected:
+    RealPortFormTest() : ConsoleFormTest(false) {}
+};

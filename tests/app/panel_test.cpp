@@ -46,3 +46,15 @@ TEST(ConsoleZoom, TheNearestWholeScaleThatKeepsTheWindowOnTheScreen) {
         EXPECT_EQ(ConsoleZoom(c.scale, 720, 400, c.panel, c.ratio, c.room), c.zoom)
             << c.scale << " " << c.ratio << " " << c.room.width << "x" << c.room.height;
 }
+
+// The one table of the panel's two states, which every view's tests hold the view to: while
+// connected only Disconnect is enabled, while idle all the others.
+TEST(Panel, ConnectAndDisconnectSwitchEachControlOfTheTableTheOtherWay) {
+    std::string idle, connected;
+    for (const TPanelState& state : kPanelStates) {
+        EXPECT_NE(state.idle, state.connected) << kPanelControls[state.id].name;
+        (state.idle ? idle : connected) += std::string(kPanelControls[state.id].name) + " ";
+    }
+    EXPECT_EQ(idle, "EnaKeyboard EnaVideo EnaFloppy Connect COMGroup ");
+    EXPECT_EQ(connected, "Disconnect ");
+}

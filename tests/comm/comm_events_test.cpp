@@ -1,9 +1,9 @@
 // The event thread and its hand-off to the main thread.
+#include "child_process.h"
 #include "comm_rig.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -32,13 +32,6 @@ class CommEvents : public ::testing::Test {
         };
     }
 };
-
-double ProcessCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 TEST_F(CommEvents, RxCharArrivesOnTheMainThreadWithTheQueuedCountFromTheComponent) {
     std::thread::id ran_on;

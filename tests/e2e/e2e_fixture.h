@@ -21,22 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 using namespace std::chrono_literals;
-
-// The simulator's model of the image starts as a copy of it.
-inline std::string CopyOf(const std::string& image) {
-    const std::string model = image + ".model";
-    if (std::system(("cp " + image + " " + model).c_str()) != 0) ADD_FAILURE() << "cp " << model;
-    return model;
-}
-
-inline double CpuSeconds() {
-    rusage u;
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-}
 
 class EndToEnd : public TWindowTest {
   protected:

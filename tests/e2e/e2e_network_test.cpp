@@ -226,34 +226,3 @@ TEST_F(Reconnect, Ser2netStoppedAndStartedAgain) {
 }
 
 } // namespace
-
-namespace {
-
-TEST_F(EndToEnd, ANetworkPortChosenWithARightClickOnTheComItemIsWhatConnectOpens) {
-    TSimTarget target({"--status", "--wait-connect", "--time-limit", "60", "--listen", "127.0.0.1:0"});
-    unsetenv("QUORVIK_COM1"); // only the menu names the simulator
-    const std::string hostport = target.Line().substr(std::string("tcp://").size());
-    std::vector<std::string> captions;
-    window->popup_menu_hook = [&](const std::vector<TMenuEntry>& entries) {
-        for (const TMenuEntry& e : entries) captions.push_back(e.caption);
-        for (const TMenuEntry& e : entries)
-            if (e.caption == "Network port...") return e.command;
-        return -1;
-    };
-    window->network_dialog_hook = [&](TNetworkPortDesc& port) {
-        port.host = "127.0.0.1";
-        port.port = std::stoi(hostport.substr(hostport.rfind(':') + 1));
-        port.rfc2217 = false;
-        return true;
-    };
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
-                            window->COMGroupItems[0]->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(window->COMGroupItems[0], &click);
-    ASSERT_FALSE(captions.empty());
-    EXPECT_EQ(window->COMGroupItems[0]->toolTip().toStdString(),
-              "COM1 is " + target.Line() + " (chosen for this run).");
-    EXPECT_EQ(ServeUntilExit(target), std::vector<std::string>{});
-    EXPECT_EQ(target.Summary()["result"], "no-image") << target.Output();
-}
-
-} // namespace

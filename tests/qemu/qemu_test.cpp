@@ -3,6 +3,7 @@
 // SYSLINUX was written here, and the ROM shares no code with the console.
 #include "fat_format.h"
 #include "qemu_target.h"
+#include "sim_target.h"
 #include "test_dir.h"
 #include "window_fixture.h"
 
@@ -17,19 +18,11 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);

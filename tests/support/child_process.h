@@ -42,6 +42,9 @@ class TChildProcess {
     int exit_code_ = -1;
 };
 
+// Processor time of this test program so far (all its threads), in seconds.
+double ProcessCpuSeconds();
+
 // The key=value fields of the first line of `output` that starts with "summary " (empty
 // without one).
 std::map<std::string, std::string> SummaryFields(const std::string& output);

@@ -85,3 +85,22 @@ std::string FileBytes(const std::string& unix_path) {
     return s.str();
 }
 
+void MapComPort(int n, const std::string& unix_path) {
+    const std::string prefix = Env("WINEPREFIX");
+    ASSERT_FALSE(prefix.empty()) << "WINEPREFIX must name the prefix (scripts/win-test)";
+    // Wine makes the prefix's COM links from its registry whenever it starts, and points a
+    // name without an entry at /dev/ttyS*: the entry first, then the link of the running wine.
+    const std::string name = "COM" + std::to_string(n);
+    HKEY ports = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &ports, nullptr),
+              ERROR_SUCCESS);
+    const LONG set = RegSetValueExA(ports, name.c_str(), 0, REG_SZ,
+                                    reinterpret_cast<const BYTE*>(unix_path.c_str()),
+                                    static_cast<DWORD>(unix_path.size() + 1));
+    RegCloseKey(ports);
+    ASSERT_EQ(set, ERROR_SUCCESS);
+    const std::string link = prefix + "/dosdevices/com" + std::to_string(n);
+    ASSERT_TRUE(RunHost("ln -sfn " + unix_path + " " + link + " && test $(readlink " + link +
+                        ") = " + unix_path));
+}

@@ -23,3 +23,5 @@ std::string HostTestDir();
 // The Windows spelling of a Unix path (drive Z: is the Unix root under wine).
 std::string WinPath(const std::string& unix_path);
 std::string FileBytes(const std::string& unix_path);
+// Points the prefix's COMn at a Unix path (wine resolves the name on every open).
+void MapComPort(int n, const std::string& unix_path);

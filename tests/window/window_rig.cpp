@@ -24,12 +24,12 @@ std::unique_ptr<TXvfb> x11_server;
 std::unique_ptr<QApplication> x11_app;
 } // namespace
 
-std::string X11TestApp() {
+std::string X11TestApp(const char* screen) {
     static int argc = 1;
     static char name[] = "x11_tests";
     static char* argv[] = {name, nullptr};
     x11_server = std::make_unique<TXvfb>();
-    const std::string why = x11_server->StartForQt();
+    const std::string why = x11_server->StartForQt(screen);
     if (!why.empty()) return why;
     x11_app = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -16,10 +16,10 @@
 
 QApplication& TestApp();
 
-// For the tests of the real window on a real X server: an Xvfb of this test program's own and
-// the application on it (xcb). Returns "" when both run, else why not (the caller skips its
-// tests). StopX11App ends both.
-std::string X11TestApp();
+// For the tests of the real window on a real X server: an Xvfb of this test program's own
+// (`screen` as Xvfb's WIDTHxHEIGHTxDEPTH) and the application on it (xcb). Returns "" when both
+// run, else why not (the caller skips its tests). StopX11App ends both.
+std::string X11TestApp(const char* screen = "1024x768x24");
 void StopX11App();
 
 class TStepper {

@@ -1,51 +1,22 @@
 // The Win32 window under wine, driven from inside its own nested main cycle as the Linux
 // window tests do: a test is a list of steps (wait for a condition, then act), polled by a
 // thread timer so that the main cycle keeps running between them. The simulated target is the
-// host's quorvik-target (a Unix program, started through wine) on a pseudo-terminal that the
-// prefix's COM1 is pointed at; keys are typed through XTest by a small host program.
+// host's quorvik-target (sim_target.h); keys are typed through XTest by a small host program.
 //
 // The environment comes from scripts/win-test: QUORVIK_TARGET_PROGRAM and QUORVIK_XTEST_KEYS
 // (Unix paths of the host programs), WINEPREFIX and DISPLAY.
 #pragma once
 
-#include "child_process.h"
 #include "host_win32.h"
 #include "main_window_win32.h"
+#include "sim_target.h"
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 using namespace std::chrono_literals;
-
-// A FAT12 image of `kilobytes` with a file of random bytes (a Unix path).
-std::string MakeImage(const std::string& name, int kilobytes);
-// Points the prefix's COMn at a Unix path (wine resolves the name on every open).
-void MapComPort(int n, const std::string& unix_path);
-
-// quorvik-target in its own (host) process, on a pseudo-terminal it creates and that COM1 is
-// pointed at. Killed when destroyed, if it has not ended.
-class TWinSimTarget {
-  public:
-    explicit TWinSimTarget(const std::vector<std::string>& args);
-    TWinSimTarget(const TWinSimTarget&) = delete;
-    TWinSimTarget& operator=(const TWinSimTarget&) = delete;
-
-    bool Exited() { return process_.Exited(); }
-    int ExitCode() { return process_.ExitCode(); }
-    const std::string& Output() { return process_.Output(); }
-    bool Printed(const std::string& line) { return Output().find(line + "\n") != std::string::npos; }
-    std::map<std::string, std::string> Summary() { return SummaryFields(Output()); }
-    // What its first line named: a pseudo-terminal (COM1 is pointed at it) or, with
-    // --listen, tcp://HOST:PORT (left to the test).
-    const std::string& Line() const { return line_; }
-
-  private:
-    TChildProcess process_;
-    std::string line_;
-};
 
 // Presses (+code) and releases (-code) X keys through XTest, in order: X keycodes, which are
 // the Linux input codes plus 8.
