@@ -36,6 +36,7 @@ class TCommConsolePort final : public TConsolePort {
     bool Enabled() const override { return comm_.Enabled(); }
     std::string DescribeOpenFailure() const override { return comm_.DescribeOpenFailure(); }
     std::string PortLine() const override { return comm_.PortLine(); }
+    std::string OpenAdvice() const override { return comm_.OpenAdvice(); }
     std::string PortLine(const std::string& name) const override { return comm_.PortLine(name); }
     void MapPort(const std::string& com_name, const std::string& target) override {
         comm_.MapPort(com_name, target);

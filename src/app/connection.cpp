@@ -1,10 +1,14 @@
 #include "connection.h"
 
 #include "comm_types.h"
+#include "fat_format.h"
+#include "fat_time.h"
+#include "folder_image.h"
 #include "main_cycle.h"
 #include "screen.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 
 namespace {
@@ -30,7 +34,8 @@ bool TConnection::DeferConnect() {
     return true;
 }
 
-std::string TConnection::Open(const std::string& com_name, const std::string& image) {
+std::string TConnection::Open(const std::string& com_name, const TFloppySource& floppy,
+                              std::string* floppy_failure) {
     std::string failure; // the serial component's own message
     try {
         link_.stop_request = false;
@@ -49,10 +54,14 @@ std::string TConnection::Open(const std::string& com_name, const std::string& im
         return "Error Opening COM\n" + (failure.empty() ? port_->DescribeOpenFailure()
                                                         : port_->PortLine() + "\n" + failure);
     }
-    if (!image.empty()) {
-        floppy_.OpenImage(image);
-        floppy_.AllocTrackBuffer();
+    const std::string advice = port_->OpenAdvice();
+    if (!advice.empty()) screen_.LineOut(advice);
+    std::string box;
+    if (floppy.kind != TFloppySource::TKind::fkNone) {
+        for (const std::string& line : floppy_session_.Attach(floppy, floppy_))
+            box += (box.empty() ? "" : "\n") + line;
     }
+    if (floppy_failure) *floppy_failure = box;
     connected_ = true;
     return "";
 }
@@ -77,8 +86,24 @@ std::string TConnection::Close() {
     }
     floppy_.CloseImage();
     floppy_.FreeTrackBuffer();
+    const std::string kept = floppy_session_.Detach(LocalTimeNow());
+    if (!kept.empty()) screen_.LineOut(kept);
     connected_ = false;
     return failure;
+}
+
+std::string TConnection::SaveFloppyAsImage(const std::string& folder, const std::string& path) {
+    if (floppy_session_.ServesFolder() &&
+        (folder.empty() || floppy_session_.Source().path == folder))
+        return floppy_session_.SaveAsImage(path);
+    if (folder.empty()) return "Only a folder's floppy can be saved: an image file is its own image.";
+    const TFolderImage image = BuildFolderImage(folder, static_cast<uint32_t>(std::time(nullptr)));
+    if (!image.Built()) {
+        std::string why = "The folder " + folder + " cannot be made a floppy:";
+        for (const std::string& line : image.left_out) why += "\n" + line;
+        return why;
+    }
+    return WriteImageFile(path, image.bytes);
 }
 
 void TConnection::Tick() {

@@ -11,6 +11,7 @@
 
 #include "console_port.h"
 #include "floppy_service.h"
+#include "floppy_source.h"
 #include "link.h"
 
 #include <memory>
@@ -31,19 +32,29 @@ class TConnection {
     // enables Connect at once): true, and the Connect is remembered until that cycle returns
     // (see Run). False otherwise: go on with Open.
     bool DeferConnect();
-    // Connect, first half: clears the stop request, opens `com_name` ("COM1", "COM2") and,
-    // when `image` is not empty, attaches that image file (its reports go to the console).
-    // Returns "" when connected, else the text of the "Error Opening COM" box: that first
-    // line, then which device, why, and the usual remedy; the port is then closed again and
-    // nothing else has changed.
-    std::string Open(const std::string& com_name, const std::string& image);
+    // Connect, first half: clears the stop request, opens `com_name` ("COM1", "COM2") and
+    // attaches what `floppy` names (an image file's reports go to the console; a folder is
+    // built into an image in memory). Returns "" when connected, else the text of the "Error
+    // Opening COM" box: that first line, then which device, why, and the usual remedy; the
+    // port is then closed again and nothing else has changed. A folder that cannot be built
+    // (or a new image that cannot be written) attaches nothing, the connection goes on, and
+    // `floppy_failure` gets the text of one message box naming everything left out.
+    std::string Open(const std::string& com_name, const TFloppySource& floppy,
+                     std::string* floppy_failure);
     // Connect, second half: the main cycle, until Close. Returns true when a Connect was
     // deferred meanwhile and is now due (the owner connects again), false otherwise.
     bool Run();
     // Disconnect, also when the program ends: the stop request, the port closed, the image
-    // released. Harmless while not connected. Returns "" or the text of the "Error Closing COM"
-    // box; the rest is done either way.
+    // released, and for a folder what the target created or changed kept in a new folder
+    // beside it (one console line says where). Harmless while not connected. Returns "" or the
+    // text of the "Error Closing COM" box; the rest is done either way.
     std::string Close();
+    // The floppy of `folder` as an image file at `path`: as the target left it when it was
+    // served last, else built now ("" for `folder`: the folder served last). "" or why not
+    // (an image file is its own image).
+    std::string SaveFloppyAsImage(const std::string& folder, const std::string& path);
+    // Whether the floppy served last, or being served, was built from a folder.
+    bool ServedFolder() const { return floppy_session_.ServesFolder(); }
     // The program ends: a deferred Connect is dropped.
     void ForgetDeferredConnect() { connect_pending_ = false; }
 
@@ -79,6 +90,7 @@ class TConnection {
     TScreen& screen_;
     TLink link_;
     TFloppyService floppy_;
+    TFloppySession floppy_session_;
     bool connected_ = false;
     int reopen_countdown_ = 0; // ticks until the next try
     int main_cycle_depth_ = 0;

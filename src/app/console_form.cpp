@@ -2,6 +2,7 @@
 
 #include "port_list.h"
 #include "comm_names.h"
+#include "fat_format.h"
 
 const char* const kWindowCaption = "Quorvik V1.00 for Windows";
 const char* const kMessageCaption = "ConsoleW";
@@ -9,6 +10,9 @@ const char* const kMessageCaption = "ConsoleW";
 namespace {
 
 const TFileDialogDesc kOpenDialog{"Floppy Images", "*.img;*.ima", "."};
+const TFileDialogDesc kFolderDialog{"Folder as floppy", "", "."};
+const TFileDialogDesc kNewImageDialog{"New blank image", "*.img", "."};
+const TFileDialogDesc kSaveFloppyDialog{"Save floppy as image", "*.img", "."};
 
 // The file's name without its directory (either separator).
 std::string BaseName(const std::string& path) {
@@ -77,12 +81,14 @@ void TConsoleForm::OpenComClick() {
     // yet: the new connection starts after it has, never inside it.
     if (connection_.DeferConnect()) return;
     ShowStatus("Symb = 2");
-    const std::string image = view_.Checked(ciEnaFloppy) ? open_dialog_file_name_ : "";
-    const std::string failure = connection_.Open(SelectedComName(), image);
+    std::string floppy_failure;
+    const std::string failure =
+        connection_.Open(SelectedComName(), ChosenFloppy(), &floppy_failure);
     if (!failure.empty()) {
         view_.MessageBox(failure);
         return;
     }
+    if (!floppy_failure.empty()) view_.MessageBox(floppy_failure);
     SetConnectedState(true);
     view_.FocusWindow();
     session_.Connected();
@@ -103,8 +109,16 @@ void TConsoleForm::FormClose() {
     session_.StopLineTrace(nullptr);
 }
 
+TFloppySource TConsoleForm::ChosenFloppy() const {
+    if (!view_.Checked(ciEnaFloppy)) return {};
+    if (!folder_.empty()) return TFloppySource::Folder(folder_);
+    if (!open_dialog_file_name_.empty()) return TFloppySource::ImageFile(open_dialog_file_name_);
+    return {};
+}
+
 void TConsoleForm::EnableFloppyClick() {
     const std::string title = kWindowCaption;
+    folder_.clear();
     if (view_.Checked(ciEnaFloppy)) {
         const std::string name = view_.OpenFileDialog(kOpenDialog);
         if (!name.empty()) {
@@ -120,7 +134,57 @@ void TConsoleForm::EnableFloppyClick() {
     }
 }
 
+void TConsoleForm::ChooseFolder(const std::string& path) {
+    folder_ = path;
+    view_.SetChecked(ciEnaFloppy, true);
+    view_.SetWindowCaption(kWindowCaption + std::string(" ... Folder: ") + BaseName(path));
+}
+
+// What the "Floppy..." box attaches, chosen from its menu: a folder, a new blank image (its
+// format and label, then its file), the box's own dialog, or the folder's floppy saved.
+void TConsoleForm::FloppyContextMenu(int x, int y) {
+    const bool folder = !folder_.empty() || connection_.ServedFolder();
+    switch (view_.PopupMenu(FloppyMenuEntries(connection_.Connected(), folder), x, y)) {
+    case fcFolder: {
+        const std::string path = view_.FolderDialog(kFolderDialog);
+        if (!path.empty()) ChooseFolder(path);
+        break;
+    }
+    case fcNewBlank: NewBlankImage(); break;
+    case fcImageFile:
+        view_.SetChecked(ciEnaFloppy, true);
+        EnableFloppyClick();
+        break;
+    case fcSaveImage: {
+        const std::string path = view_.SaveFileDialog(kSaveFloppyDialog);
+        if (path.empty()) break;
+        const std::string why = connection_.SaveFloppyAsImage(folder_, path);
+        if (!why.empty()) view_.MessageBox("Cannot save " + path + "\n" + why);
+        break;
+    }
+    default: break; // dismissed
+    }
+}
+
+void TConsoleForm::NewBlankImage() {
+    TNewImageDesc desc = new_image_;
+    if (!view_.NewImageDialog(desc)) return;
+    const auto formats = FatFormats();
+    if (desc.format < 0 || desc.format >= static_cast<int>(formats.size())) return;
+    new_image_ = desc;
+    const std::string path = view_.SaveFileDialog(kNewImageDialog);
+    if (path.empty()) return;
+    const std::string why = WriteBlankImage(path, formats[static_cast<size_t>(desc.format)],
+                                            desc.label);
+    if (!why.empty()) {
+        view_.MessageBox("Cannot write " + path + "\n" + why);
+        return;
+    }
+    ChooseImage(path);
+}
+
 void TConsoleForm::ChooseImage(const std::string& path) {
+    folder_.clear();
     if (!path.empty()) open_dialog_file_name_ = path;
     view_.SetChecked(ciEnaFloppy, !path.empty());
     view_.SetWindowCaption(path.empty() ? std::string(kWindowCaption)
@@ -207,6 +271,7 @@ void TConsoleForm::RunConsoleCommand(int command) {
 
 void TConsoleForm::ControlContextMenu(TControlId id, int x, int y) {
     if (id == ciCOMGroup) PortContextMenu(x, y);
+    if (id == ciEnaFloppy) FloppyContextMenu(x, y);
 }
 
 std::string TConsoleForm::SelectedComName() const {

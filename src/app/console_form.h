@@ -89,6 +89,8 @@ class TConsoleForm final : public TConsoleHost {
     // The image Connect attaches, chosen without the dialog: as if "Floppy..." was ticked and
     // `path` chosen ("" unticks it).
     void ChooseImage(const std::string& path);
+    // A folder as the floppy, as "Folder as floppy..." chooses it.
+    void ChooseFolder(const std::string& path);
 
     // TConsoleHost, for the main cycle and the disk exchange.
     void ProcessPendingEvents() override;
@@ -115,6 +117,8 @@ class TConsoleForm final : public TConsoleHost {
     bool MainCycleRunning() const { return connection_.MainCycleRunning(); }
     int MainCycleDepth() const { return connection_.MainCycleDepth(); }
     const std::string& OpenDialogFileName() const { return open_dialog_file_name_; }
+    // The folder chosen as the floppy; "" when an image file is the choice.
+    const std::string& ChosenFolder() const { return folder_; }
     const std::string& StatusText() const { return status_text_; }
     const TPasteQueue& Paste() const { return session_.Paste(); }
     const TPastePacing& PastePacing() const { return session_.PastePacing(); }
@@ -136,6 +140,9 @@ class TConsoleForm final : public TConsoleHost {
     void ConsoleContextMenu(int x, int y);
     void RunConsoleCommand(int command);
     void PortContextMenu(int x, int y);
+    void FloppyContextMenu(int x, int y);
+    void NewBlankImage();
+    TFloppySource ChosenFloppy() const;
     void MapSelectedPort(const std::string& target);
     void ShowPortHints();
     std::string SelectedComName() const;
@@ -153,6 +160,8 @@ class TConsoleForm final : public TConsoleHost {
     TSessionTools session_;
     int tick_divider_ = 0;
     std::string open_dialog_file_name_;
+    std::string folder_;          // the folder chosen as the floppy, or ""
+    TNewImageDesc new_image_;     // the new image dialog starts from the last answer
     std::string status_text_;
     TNetworkPortDesc last_network_port_; // the dialog starts from the last answer
 };

@@ -1,5 +1,15 @@
 #include "console_menu.h"
 
+std::vector<TMenuEntry> FloppyMenuEntries(bool connected, bool folder) {
+    return {
+        {fcFolder, "Folder as floppy...", !connected},
+        {fcNewBlank, "New blank image...", !connected},
+        {fcImageFile, "Image file...", !connected},
+        {},
+        {fcSaveImage, "Save floppy as image...", folder},
+    };
+}
+
 std::vector<TMenuEntry> ConsoleMenuEntries(const TConsoleMenuState& state) {
     return {
         {ccCopy, "Copy", state.has_selection || state.has_text},

@@ -31,6 +31,18 @@ struct TConsoleMenuState {
     bool line_trace = false; // a line trace runs
 };
 
+// The commands of the "Floppy..." box's context menu, in the menu's order.
+enum TFloppyCommand : int {
+    fcFolder,    // a folder chosen as the floppy, built into an image at Connect
+    fcNewBlank,  // a format and label asked, then a file: a blank image written and chosen
+    fcImageFile, // the check box's own dialog
+    fcSaveImage, // the folder's floppy written to an image file
+};
+
+// The entries of the "Floppy..." box's menu: the three choices while not connected, and
+// "Save floppy as image..." while a folder is chosen or was served.
+std::vector<TMenuEntry> FloppyMenuEntries(bool connected, bool folder);
+
 // The entries of the console's context menu, in their order, with which are enabled: Copy and
 // Select all when there is something to take; Paste while connected and no paste runs, Stop
 // paste while one runs; the saves and the logs at any time (a text log ends at Disconnect, a

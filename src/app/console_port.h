@@ -40,6 +40,9 @@ class TConsolePort : public TPortIO {
     virtual std::string DescribeOpenFailure() const = 0;
     virtual std::string PortLine() const = 0;
     virtual std::string PortLine(const std::string& name) const = 0;
+    // After an Open: one line of advice for the user ("" for none), such as a USB adapter whose
+    // latency timer makes disk service slow.
+    virtual std::string OpenAdvice() const { return ""; }
     // What a COM name opens for this run ("" removes the choice), taken at the next Open.
     virtual void MapPort(const std::string& com_name, const std::string& target) = 0;
     virtual std::string MappedPort(const std::string& com_name) const = 0;

@@ -121,6 +121,13 @@ struct TFileDialogDesc {
     const char* initial_directory;
 };
 
+// The "New blank image..." dialog's fields: one of the standard formats (its place in
+// FatFormats(), fat_format.h) and a volume label.
+struct TNewImageDesc {
+    int format = 3; // 1.44 MB
+    std::string label;
+};
+
 class TFormView {
   public:
     virtual ~TFormView() = default;
@@ -175,6 +182,11 @@ class TFormView {
     // The same for a file to write: the system's dialog asks before an existing file is
     // replaced. `desc.filter` names the file's kind ("*.txt").
     virtual std::string SaveFileDialog(const TFileDialogDesc& desc) = 0;
+    // The same for a folder (the system's folder chooser); `desc.filter` is unused.
+    virtual std::string FolderDialog(const TFileDialogDesc& desc) = 0;
+    // Asks for a new image's format and label, starting from `desc`'s fields; false when the
+    // user cancels. Modal: it dispatches events while it is open.
+    virtual bool NewImageDialog(TNewImageDesc& desc) = 0;
 
     // Shows a context menu with its top left corner at (x, y) of the client area and waits
     // until it closes; meanwhile keys drive the menu and none reaches the form. Returns the

@@ -56,6 +56,9 @@ class TScreen {
     // followed by a line end. A text longer than 255 characters is cut to fit. Returns the
     // number of characters the format produced (before any cut), as printf does.
     int MsgOut(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // One line of the program's own, as MsgOut writes it but whole whatever its length (a long
+    // path in it is not cut).
+    void LineOut(const std::string& text) { StrOut(attr_, column_, row_, text.c_str()); }
     void CharOut(uint8_t attr, int column, int row, uint8_t ch);
     void ScrollDown(); // contents move up one row
     void ScrollUp();   // contents move down one row

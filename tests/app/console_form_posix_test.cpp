@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -283,4 +285,48 @@ TEST_F(ConsoleFormTest, LogsOnAFullDiskStopWithOneConsoleLineEachAndTheConnectio
         lines += form.Screen().RowText(row).find(
                      "stopped: cannot write /dev/full: No space left on device") != std::string::npos;
     EXPECT_EQ(lines, 2);
+}
+
+// The "Floppy..." box's menu: a folder served as a floppy and what the target changed kept
+// beside it, a folder that cannot be served refused in one box, a new blank image chosen.
+TEST_F(ConsoleFormTest, TheFloppyMenuServesAFolderRefusesOneThatCannotBeAndWritesNewImages) {
+    namespace fs = std::filesystem;
+    const std::string folder = TestPath("Work");
+    fs::create_directory(folder);
+    std::ofstream(folder + "/hello.txt") << "hello\r\n";
+    view.folder_answer = folder;
+    view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Folder as floppy..."); };
+    form.ControlContextMenu(ciEnaFloppy, 340, 20);
+    ASSERT_EQ(view.menus.size(), 1u);
+    EXPECT_EQ(view.menus[0][2].caption, "Image file...");
+    EXPECT_FALSE(view.menus[0].back().enabled) << "no folder to save yet";
+    EXPECT_TRUE(view.controls[ciEnaFloppy].checked);
+    EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows ... Folder: Work");
+    EXPECT_EQ(StatusAnswer(), "\x55");
+    EXPECT_TRUE(view.boxes.empty());
+    // Nothing changed: no folder of changes beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(TestDir()), fs::directory_iterator()), 1);
+
+    // Saved as an image: an ordinary image the form attaches like any other.
+    view.save_answer = TestPath("work.img");
+    view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "Save floppy as image..."); };
+    form.ControlContextMenu(ciEnaFloppy, 340, 20);
+    ASSERT_TRUE(view.boxes.empty()) << view.boxes[0];
+    EXPECT_EQ(fs::file_size(TestPath("work.img")), 1474560u);
+
+    // A name FAT cannot hold: one box naming it, nothing attached, the connection goes on.
+    std::ofstream(folder + "/a<b.txt") << "x";
+    EXPECT_EQ(StatusAnswer(), "\xAA");
+    ASSERT_EQ(view.boxes.size(), 1u);
+    EXPECT_NE(view.boxes[0].find("a<b.txt"), std::string::npos) << view.boxes[0];
+
+    // A new blank image: the format and label asked, then the file; it becomes the image.
+    view.new_image_answer = TNewImageDesc{1, "SCRATCH"}; // 720 KB
+    view.save_answer = TestPath("blank.img");
+    view.menu_answer = [](const auto& e) { return TFakeView::Command(e, "New blank image..."); };
+    form.ControlContextMenu(ciEnaFloppy, 340, 20);
+    EXPECT_EQ(fs::file_size(TestPath("blank.img")), 737280u);
+    EXPECT_EQ(view.caption, "Quorvik V1.00 for Windows ... ImageFile: blank.img");
+    EXPECT_EQ(StatusAnswer(), "\x55");
+    EXPECT_EQ(form.Floppy().Image().Geometry().sectors_per_track, 9u);
 }

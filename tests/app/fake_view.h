@@ -121,6 +121,19 @@ class TFakeView final : public TFormView, public TMainThreadPoster {
         dialog_title = desc.title;
         return dialog_answer;
     }
+    std::string FolderDialog(const TFileDialogDesc& desc) override {
+        dialog_title = desc.title;
+        return folder_answer;
+    }
+    bool NewImageDialog(TNewImageDesc& desc) override {
+        new_image_shown.push_back(desc);
+        if (!new_image_answer) return false;
+        desc = *new_image_answer;
+        return true;
+    }
+    std::string folder_answer;
+    std::vector<TNewImageDesc> new_image_shown;   // what each dialog started from
+    std::optional<TNewImageDesc> new_image_answer; // empty: the user cancels
     std::string SaveFileDialog(const TFileDialogDesc& desc) override {
         dialog_title = desc.title;
         return save_answer;

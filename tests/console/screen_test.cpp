@@ -111,6 +111,10 @@ TEST(Messages, LongerThanTheBufferAreCutNotOverflowed) {
     // 255 characters fit: three full rows and 15 more.
     EXPECT_EQ(s.RowText(3).substr(0, 16), std::string(15, 'p') + " ");
     EXPECT_EQ(s.CursorRow(), 4);
+    // A line written whole keeps all of a long path: five rows.
+    s.LineOut(std::string(400, 'q'));
+    EXPECT_EQ(s.RowText(8), std::string(80, 'q'));
+    EXPECT_EQ(s.CursorRow(), 9);
 }
 
 TEST(Teletype, BackspaceStopsAtColumnZeroTabGoesToTheNextMultipleOfEight) {

@@ -88,8 +88,10 @@ std::string TestDir() {
     return dir;
 }
 
+// Joined as bytes: a path object of a narrow string would take it in the system's code page on
+// Windows, and `name` is UTF-8 as the program's own file calls take it.
 std::string TestPath(const std::string& name) {
-    return (fs::path(TestDir()) / name).string();
+    return TestDir() + static_cast<char>(fs::path::preferred_separator) + name;
 }
 
 void BeginTestDir(const std::string& test_name) {

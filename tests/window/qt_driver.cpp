@@ -186,6 +186,9 @@ class TQtDriver final : public TWindowDriver {
     void AnswerSaveDialog(const std::string& host_path) override {
         window_->save_dialog_hook = [host_path] { return QString::fromStdString(host_path); };
     }
+    void AnswerFolderDialog(const std::string& host_path) override {
+        window_->folder_dialog_hook = [host_path] { return QString::fromStdString(host_path); };
+    }
     void AnswerNetworkDialog(const TNetworkPortDesc& port) override {
         window_->network_dialog_hook = [port](TNetworkPortDesc& asked) {
             asked = port;

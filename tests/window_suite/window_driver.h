@@ -114,6 +114,8 @@ class TWindowDriver {
     virtual void ChooseImage(const std::string& host_path) = 0;
     virtual void AnswerSaveDialog(const std::string& host_path) = 0;
     virtual void AnswerNetworkDialog(const TNetworkPortDesc& port) = 0;
+    // The folder chooser answered with a folder, named by its host path, from now on.
+    virtual void AnswerFolderDialog(const std::string& host_path) = 0;
 
     // The target on COM1.
     virtual std::unique_ptr<TPtyTarget> Target() = 0;

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -616,4 +618,60 @@ TEST_F(WindowSuite, ANetworkPortChosenFromTheComItemsMenuIsWhatConnectOpens) {
     EXPECT_EQ(driver->Control(ciCOMGroup, 1).hint, "COM2 is " + url + " (chosen for this run).");
     ServeUntilExit(target);
     EXPECT_EQ(target.Summary()["result"], "no-image") << target.Output();
+}
+
+// The "Floppy..." box's menu: a folder served as the floppy, read and written by the target,
+// and at Disconnect what the target changed is kept in a new folder beside it; the chosen
+// folder stays as it was.
+TEST_F(WindowSuite, TheFloppysMenuServesAFolderAndKeepsWhatTheTargetChangedBesideIt) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(TestPath("Shared"));
+    fs::create_directory(folder);
+    std::ofstream(folder / "hello.txt", std::ios::binary) << "hello, target\r\n";
+    std::ofstream(folder / "A long file name.txt", std::ios::binary) << std::string(3000, 'x');
+    std::vector<std::string> offered;
+    auto choose = [&](int command) {
+        driver->AnswerMenus([&, command](const std::vector<TMenuEntry>& entries) {
+            offered.clear();
+            for (const TMenuEntry& e : entries)
+                if (e.enabled && !e.caption.empty()) offered.push_back(e.caption);
+            return command;
+        });
+        driver->RightClick(ciEnaFloppy);
+        driver->AnswerMenus(nullptr);
+    };
+    driver->AnswerFolderDialog(HostTestPath("Shared"));
+    choose(fcFolder);
+    EXPECT_EQ(offered, (std::vector<std::string>{"Folder as floppy...", "New blank image...",
+                                                  "Image file..."}));
+    EXPECT_TRUE(driver->Control(ciEnaFloppy).checked);
+    EXPECT_EQ(driver->WindowCaption(), "Quorvik V1.00 for Windows ... Folder: Shared");
+
+    // The target's "after": the image as built, with one file's text changed.
+    driver->AnswerSaveDialog(HostTestPath("after.img"));
+    choose(fcSaveImage);
+    std::string after = FileBytes(HostTestPath("after.img"));
+    const size_t text = after.find("hello, target");
+    ASSERT_NE(text, std::string::npos);
+    after.replace(text, 5, "HELLO");
+    std::ofstream(fs::path(TestPath("after.img")), std::ios::binary) << after;
+
+    TSimTarget target({"--write-from", HostTestPath("after.img"), "--wait-connect",
+                       "--time-limit", "120"});
+    ServeUntilExit(target);
+    EXPECT_EQ(target.ExitCode(), 0) << target.Output();
+    EXPECT_EQ(target.Summary()["result"], "ok") << target.Output();
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(fs::path(TestDir())))
+        if (entry.path().filename().string().rfind("Shared-from-target-", 0) == 0)
+            kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(FileBytes(HostTestPath(kept[0].filename().string() + "/hello.txt")),
+              "HELLO, target\r\n");
+    EXPECT_TRUE(fs::exists(kept[0] / "CHANGES.TXT"));
+    EXPECT_FALSE(fs::exists(kept[0] / "A long file name.txt")) << "it did not change";
+    EXPECT_EQ(FileBytes(HostTestPath("Shared/hello.txt")), "hello, target\r\n");
+    std::string rows; // a line that wrapped reads as one
+    for (int row = 0; row < kScreenRows; ++row) rows += Form().Screen().RowText(row);
+    EXPECT_NE(rows.find("-from-target-"), std::string::npos) << rows;
 }

@@ -193,6 +193,9 @@ class TWin32Driver final : public TWindowDriver {
     void AnswerSaveDialog(const std::string& host_path) override {
         window_->save_dialog_hook = [path = WinPath(host_path)] { return path; };
     }
+    void AnswerFolderDialog(const std::string& host_path) override {
+        window_->folder_dialog_hook = [path = WinPath(host_path)] { return path; };
+    }
     void AnswerNetworkDialog(const TNetworkPortDesc& port) override {
         window_->network_dialog_hook = [port](TNetworkPortDesc& asked) {
             asked = port;

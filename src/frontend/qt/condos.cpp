@@ -2,6 +2,7 @@
 
 #include "key_adapter.h"
 #include "key_hook.h"
+#include "fat_format.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -147,6 +148,15 @@ void TConDos::CreateControl(const TControlDesc& desc) {
     case ckCheckBox: {
         auto* box = new QCheckBox(caption, Panel);
         box->setChecked(desc.checked);
+        if (desc.id == ciEnaFloppy) {
+            // A right click on "Floppy..." opens the floppy's menu; a plain click stays the box's.
+            box->setContextMenuPolicy(Qt::CustomContextMenu);
+            QObject::connect(box, &QWidget::customContextMenuRequested, this,
+                             [this, box](const QPoint& at) {
+                                 const QPoint p = box->mapTo(this, at);
+                                 form_->ControlContextMenu(ciEnaFloppy, p.x(), p.y());
+                             });
+        }
         button = box;
         break;
     }
@@ -306,6 +316,41 @@ bool TConDos::NetworkPortDialog(TNetworkPortDesc& port) {
     port.port = number->value();
     port.rfc2217 = protocol->currentIndex() == 0;
     return true;
+}
+
+// A format of the table and a volume label.
+bool TConDos::NewImageDialog(TNewImageDesc& desc) {
+    if (new_image_dialog_hook) return new_image_dialog_hook(desc);
+    QDialog dialog(this);
+    dialog.setWindowTitle("New blank image");
+    auto* form = new QFormLayout(&dialog);
+    auto* format = new QComboBox(&dialog);
+    for (const TFatFormat& f : FatFormats()) format->addItem(QString::fromLatin1(f.caption));
+    format->setCurrentIndex(desc.format);
+    auto* label = new QLineEdit(QString::fromStdString(desc.label), &dialog);
+    label->setMaxLength(11);
+    label->setPlaceholderText("up to 11 characters");
+    form->addRow("Format:", format);
+    form->addRow("Volume label:", label);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    desc.format = format->currentIndex();
+    desc.label = label->text().trimmed().toStdString();
+    return true;
+}
+
+std::string TConDos::FolderDialog(const TFileDialogDesc& desc) {
+    QString name;
+    if (folder_dialog_hook) {
+        name = folder_dialog_hook();
+    } else {
+        name = QFileDialog::getExistingDirectory(this, QString::fromLatin1(desc.title),
+                                                 QString::fromLatin1(desc.initial_directory));
+    }
+    return QFile::encodeName(name).toStdString();
 }
 
 void TConDos::PlaceControl(TControlId id, const TRect& place) {

@@ -87,6 +87,9 @@ class TConDos : public QWidget, private TFormView {
     std::function<int(const std::vector<TMenuEntry>&)> popup_menu_hook;
     // The network port dialog; tests replace it (false: cancelled).
     std::function<bool(TNetworkPortDesc&)> network_dialog_hook;
+    // The folder chooser and the new image dialog; tests replace them ("" / false: cancelled).
+    std::function<QString()> folder_dialog_hook;
+    std::function<bool(TNewImageDesc&)> new_image_dialog_hook;
 
   protected:
     void paintEvent(QPaintEvent* event) override;   // FormPaint
@@ -128,6 +131,8 @@ class TConDos : public QWidget, private TFormView {
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     std::string SaveFileDialog(const TFileDialogDesc& desc) override;
     bool NetworkPortDialog(TNetworkPortDesc& port) override;
+    std::string FolderDialog(const TFileDialogDesc& desc) override;
+    bool NewImageDialog(TNewImageDesc& desc) override;
     int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override;
     void SetClipboardText(TClipboardKind kind, const std::string& text) override;
     std::string ClipboardText(TClipboardKind kind) override;

@@ -1,5 +1,5 @@
 #include "main_window_win32.h"
-#include "network_dialog_win32.h"
+#include "dialogs_win32.h"
 
 #include "cp437.h"
 #include "file_write.h"
@@ -694,6 +694,16 @@ bool TWin32Window::NetworkPortDialog(TNetworkPortDesc& port) {
     return RunNetworkPortDialog(instance_, window_, port);
 }
 
+bool TWin32Window::NewImageDialog(TNewImageDesc& desc) {
+    if (new_image_dialog_hook) return new_image_dialog_hook(desc);
+    return RunNewImageDialog(instance_, window_, desc);
+}
+
+std::string TWin32Window::FolderDialog(const TFileDialogDesc& desc) {
+    if (folder_dialog_hook) return folder_dialog_hook();
+    return RunFolderDialog(window_, desc.title);
+}
+
 // A radio item's hint: its own tool, added the first time and then given new text.
 void TWin32Window::SetItemHint(TControlId id, int item, const std::string& hint) {
     if (id != ciCOMGroup || item < 0 || item > 1 || !radio_items_[item] || !tooltips_) return;
@@ -1019,6 +1029,9 @@ void TWin32Window::PanelContextMenu(HWND clicked, LPARAM lparam) {
         on_group = PtInRect(&box, at) != 0;
     }
     if (on_group) Guarded([&] { form_->ControlContextMenu(ciCOMGroup, at.x, at.y); });
+    // "Floppy..." keeps its plain click; a right click opens the floppy's menu.
+    else if (clicked == controls_[ciEnaFloppy])
+        Guarded([&] { form_->ControlContextMenu(ciEnaFloppy, at.x, at.y); });
 }
 
 LRESULT TWin32Window::PanelMessage(UINT message, WPARAM wparam, LPARAM lparam) {

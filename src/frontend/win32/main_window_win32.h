@@ -66,6 +66,9 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     std::function<int(const std::vector<TMenuEntry>&)> popup_menu_hook;
     // The network port dialog; tests replace it (false: cancelled).
     std::function<bool(TNetworkPortDesc&)> network_dialog_hook;
+    // The folder chooser and the new image dialog; tests replace them ("" / false: cancelled).
+    std::function<std::string()> folder_dialog_hook;
+    std::function<bool(TNewImageDesc&)> new_image_dialog_hook;
 
   private:
     static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -105,6 +108,8 @@ class TWin32Window final : private TFormView, private TMainThreadPoster {
     void MessageBox(const std::string& text) override;
     std::string OpenFileDialog(const TFileDialogDesc& desc) override;
     std::string SaveFileDialog(const TFileDialogDesc& desc) override;
+    std::string FolderDialog(const TFileDialogDesc& desc) override;
+    bool NewImageDialog(TNewImageDesc& desc) override;
     int PopupMenu(const std::vector<TMenuEntry>& entries, int x, int y) override;
     bool NetworkPortDialog(TNetworkPortDesc& port) override;
     void SetClipboardText(TClipboardKind kind, const std::string& text) override;

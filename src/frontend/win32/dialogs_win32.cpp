@@ -1,4 +1,8 @@
-#include "network_dialog_win32.h"
+#include "dialogs_win32.h"
+
+#include "fat_format.h"
+
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <string>
@@ -7,6 +11,7 @@
 namespace {
 
 constexpr WORD kHost = 101, kPort = 102, kProtocol = 103;
+constexpr WORD kFormat = 111, kLabel = 112;
 constexpr WORD kButton = 0x0080, kEdit = 0x0081, kStatic = 0x0082, kComboBox = 0x0085;
 
 // A dialog template in memory: DLGTEMPLATE, then DLGITEMTEMPLATEs, each on a DWORD boundary.
@@ -109,7 +114,69 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
     }
 }
 
+INT_PTR CALLBACK NewImageProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* desc = reinterpret_cast<TNewImageDesc*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG:
+        desc = reinterpret_cast<TNewImageDesc*>(lparam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+        for (const TFatFormat& f : FatFormats())
+            SendDlgItemMessageW(dialog, kFormat, CB_ADDSTRING, 0,
+                                reinterpret_cast<LPARAM>(Wide(f.caption).c_str()));
+        SendDlgItemMessageW(dialog, kFormat, CB_SETCURSEL, static_cast<WPARAM>(desc->format), 0);
+        SendDlgItemMessageW(dialog, kLabel, EM_LIMITTEXT, 11, 0);
+        SetDlgItemTextW(dialog, kLabel, Wide(desc->label).c_str());
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK && desc) {
+            const LRESULT format = SendDlgItemMessageW(dialog, kFormat, CB_GETCURSEL, 0, 0);
+            if (format >= 0) desc->format = static_cast<int>(format);
+            std::string label = Narrow(ItemText(dialog, kLabel));
+            while (!label.empty() && label.back() == ' ') label.pop_back();
+            desc->label = label;
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    default: return FALSE;
+    }
+}
+
 } // namespace
+
+bool RunNewImageDialog(HINSTANCE instance, HWND owner, TNewImageDesc& desc) {
+    TTemplate t(L"New blank image", 220, 68);
+    t.Item(kStatic, 0xFFFF, SS_LEFT, 7, 9, 50, 10, L"Format:");
+    t.Item(kComboBox, kFormat, WS_TABSTOP | CBS_DROPDOWNLIST | WS_VSCROLL, 60, 7, 153, 80, L"");
+    t.Item(kStatic, 0xFFFF, SS_LEFT, 7, 27, 50, 10, L"Volume label:");
+    t.Item(kEdit, kLabel, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 60, 25, 80, 13, L"");
+    t.Item(kButton, IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 109, 47, 50, 14, L"OK");
+    t.Item(kButton, IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 163, 47, 50, 14, L"Cancel");
+    TNewImageDesc answer = desc;
+    const INT_PTR r = DialogBoxIndirectParamW(instance, t.Get(), owner, NewImageProc,
+                                              reinterpret_cast<LPARAM>(&answer));
+    if (r != IDOK) return false;
+    desc = answer;
+    return true;
+}
+
+std::string RunFolderDialog(HWND owner, const char* title) {
+    const std::wstring caption = Wide(title);
+    BROWSEINFOW info{};
+    info.hwndOwner = owner;
+    info.lpszTitle = caption.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    if (!chosen) return {};
+    wchar_t path[MAX_PATH] = {};
+    const bool named = SHGetPathFromIDListW(chosen, path) != 0;
+    CoTaskMemFree(chosen);
+    return named ? Narrow(path) : std::string();
+}
 
 bool RunNetworkPortDialog(HINSTANCE instance, HWND owner, TNetworkPortDesc& port) {
     TTemplate t(L"Network port", 220, 86);
