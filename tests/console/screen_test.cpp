@@ -114,7 +114,7 @@ TEST(Messages, LongerThanTheBufferAreCutNotOverflowed) {
     // A line written whole keeps all of a long path: five rows.
     s.LineOut(std::string(400, 'q'));
     EXPECT_EQ(s.RowText(8), std::string(80, 'q'));
-    EXPECT_EQ(s.CursorRow(), 9);
+    EXPECT_EQ(s.CursorRow(), 10); // the five full rows wrap by themselves, then the line end
 }
 
 TEST(Teletype, BackspaceStopsAtColumnZeroTabGoesToTheNextMultipleOfEight) {
