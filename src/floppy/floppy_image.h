@@ -53,6 +53,9 @@ class TFloppyImage {
     void FreeTrackBuffer();
 
     bool Attached() const { return file_.IsOpen(); }
+    // After an OpenImage that attached nothing: the system's error number of the failed open
+    // (errno; GetLastError on Windows), 0 when the file opened but is no disk (too small).
+    int OpenError() const { return file_.LastError(); }
     bool ReadOnly() const { return file_.Mode() == omReadOnly; }
     bool TrackBufferReady() const { return buffer_ready_; }
     const TGeometry& Geometry() const { return geometry_; }
