@@ -46,17 +46,17 @@ TTermLayout TermLayout(int term_rows, int term_columns, int cursor_row, int prev
     return layout;
 }
 
-std::string LayoutNotice(const TTermLayout& layout, int term_rows, int term_columns) {
+std::string LayoutNotice(const TTermLayout& layout) {
     if (layout.whole && layout.status_row) return "";
+    if (layout.whole) return "No room for a status row: 26 rows show it.";
     std::ostringstream line;
-    line << "The terminal has " << term_rows << " rows and " << term_columns << " columns: ";
+    line << "Showing ";
     if (layout.rows < kScreenRows)
-        line << "the " << layout.rows << " rows around the cursor are shown";
+        line << "the " << layout.rows << " rows around the cursor of " << kScreenRows;
     if (layout.columns < kScreenColumns)
-        line << (layout.rows < kScreenRows ? ", " : "") << "the first " << layout.columns
-             << " columns are shown";
-    if (layout.whole) line << "no status row";
-    line << "; 26 x 80 show all with a status row.";
+        line << (layout.rows < kScreenRows ? " and " : "") << "the first " << layout.columns
+             << " of " << kScreenColumns << " columns";
+    line << "; 26 x 80 shows all and a status row.";
     return line.str();
 }
 

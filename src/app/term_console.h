@@ -28,8 +28,8 @@ struct TTermLayout {
 TTermLayout TermLayout(int term_rows, int term_columns, int cursor_row, int previous_top,
                        bool prompt);
 
-// One line for the console at start when the terminal cannot show everything; "" otherwise.
-std::string LayoutNotice(const TTermLayout& layout, int term_rows, int term_columns);
+// One line to show at start when the terminal cannot show everything; "" otherwise.
+std::string LayoutNotice(const TTermLayout& layout);
 
 // ---- The status row ----
 

@@ -3,7 +3,6 @@
 #include "floppy_service.h"
 #include "session_tools.h"
 
-#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -38,7 +37,8 @@ TTermApp::TTermApp(TTermOptions options, std::unique_ptr<TTerminal> terminal)
     loop_->SetHandlers(TTermLoop::THandlers{
         [this](TTermTimer timer) { OnTimer(timer); },
         [this] { OnInput(); },
-        [this](int signal) { OnSignal(signal); },
+        [this] { OnResized(); },
+        [this](int exit_status) { Finish(exit_status); },
     });
     form_.FormActivate(); // the keyboard state display, as the window's first activation
 }
@@ -97,15 +97,11 @@ void TTermApp::OnTimer(TTermTimer timer) {
     }
 }
 
-void TTermApp::OnSignal(int signal) {
-    if (signal == SIGWINCH) {
-        if (terminal_ && terminal_->Started()) {
-            terminal_->Resized();
-            Draw(true);
-        }
-        return;
+void TTermApp::OnResized() {
+    if (terminal_ && terminal_->Started()) {
+        terminal_->Resized();
+        Draw(true);
     }
-    Finish(128 + signal); // the terminal is given back as the run ends
 }
 
 // Every waiting round of the main cycle: the moment to begin, and to look at the target.
@@ -194,8 +190,9 @@ void TTermApp::StartTerminal() {
     }
     layout_ = TermLayout(terminal_->Rows(), terminal_->Columns(), form_.Screen().CursorRow(), 0,
                          false);
-    const std::string notice = LayoutNotice(layout_, terminal_->Rows(), terminal_->Columns());
-    if (!notice.empty()) form_.Screen().MsgOut("%s", notice.c_str());
+    // On the bottom row until the first key: the target's first redraw would overwrite a
+    // console line at once.
+    command_key_.ShowMessage(LayoutNotice(layout_));
     Draw(true);
 }
 

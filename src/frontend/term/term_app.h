@@ -34,7 +34,7 @@ class TTermApp {
   private:
     void OnTimer(TTermTimer timer);
     void OnInput();
-    void OnSignal(int signal);
+    void OnResized();
     void OnWaited();
     void OnMessageBox(const std::string& text);
     void Finish(int exit_code);

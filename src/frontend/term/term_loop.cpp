@@ -41,9 +41,9 @@ void TTermLoop::Round(bool wait, TClock::time_point until) {
         calls.swap(posted_);
     }
     for (auto& call : calls) call();
-    for (int s = 0; s < static_cast<int>(woken.signals.size()); ++s)
-        if (woken.signals[s] && handlers_.signal) handlers_.signal(s);
+    if (woken.resized && handlers_.resized) handlers_.resized();
     if (woken.input && handlers_.input) handlers_.input();
+    if (woken.end_status != 0 && handlers_.end) handlers_.end(woken.end_status);
 
     const auto now = TClock::now();
     for (int i = 0; i < kTermTimerCount; ++i) {

@@ -28,8 +28,12 @@ class TTermLoop : public TMainThreadPoster {
 
     struct THandlers {
         std::function<void(TTermTimer)> timer;
-        std::function<void()> input;            // the terminal has input (POSIX, when watched)
-        std::function<void(int signal)> signal; // SIGWINCH, SIGTERM, SIGINT, SIGHUP, SIGQUIT
+        std::function<void()> input;   // the terminal has input (POSIX, when watched)
+        std::function<void()> resized; // the terminal's size changed (SIGWINCH)
+        // The program is asked to end (SIGTERM, SIGINT, SIGHUP, SIGQUIT, the terminal gone; on
+        // Windows Ctrl+C, Ctrl+Break, the console closing), with the exit status it then
+        // has: 128 + the signal's number.
+        std::function<void(int exit_status)> end;
     };
 
     ~TTermLoop() override = default;
@@ -49,10 +53,11 @@ class TTermLoop : public TMainThreadPoster {
   protected:
     struct TWoken {
         bool input = false;
-        std::array<bool, 65> signals{}; // by signal number
+        bool resized = false;
+        int end_status = 0; // the exit status an ending signal asks for; 0: none
     };
     // Blocks up to `timeout_ms` (0: not at all) for a posted call (Wake), terminal input or a
-    // signal, and says which of the last two came.
+    // signal, and says what came besides posted calls.
     virtual TWoken Wait(int timeout_ms, const std::function<bool()>& posted) = 0;
     // Ends a Wait under way, or makes the next one return at once.
     virtual void Wake() = 0;

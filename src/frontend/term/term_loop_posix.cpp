@@ -58,13 +58,16 @@ class TPosixLoop final : public TTermLoop {
         if (fds[1].revents) {
             unsigned char numbers[64];
             ssize_t n;
-            while ((n = read(signals_[0], numbers, sizeof numbers)) > 0)
-                for (ssize_t i = 0; i < n; ++i)
-                    if (numbers[i] < woken.signals.size()) woken.signals[numbers[i]] = true;
+            while ((n = read(signals_[0], numbers, sizeof numbers)) > 0) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    if (numbers[i] == SIGWINCH) woken.resized = true;
+                    else woken.end_status = 128 + numbers[i];
+                }
+            }
         }
         if (count == 3 && fds[2].revents) {
             if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                woken.signals[SIGHUP] = true; // the terminal is gone (an SSH link that dropped)
+                woken.end_status = 128 + SIGHUP; // the terminal is gone (an SSH link dropped)
                 terminal_fd_ = -1;
             } else {
                 woken.input = true;

@@ -40,7 +40,7 @@ class TWin32Loop final : public TTermLoop {
                      [this] { return !posted_.empty() || control_event; });
         if (control_event) {
             control_event = false;
-            woken.signals[SIGINT] = true;
+            woken.end_status = 128 + SIGINT;
         }
         return woken;
     }
