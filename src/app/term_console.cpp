@@ -63,7 +63,8 @@ std::string LayoutNotice(const TTermLayout& layout) {
 std::string StatusRowText(const TStatusFields& f, int width) {
     std::string port = f.port;
     while (!port.empty() && (port.back() == '.' || port.back() == ' ')) port.pop_back();
-    std::string left = port + "  " + (f.image.empty() ? "no image" : f.image);
+    const std::string image = f.image.empty() ? "no image" : f.image;
+    std::string left = port + "  " + image;
     std::string right = f.port_away ? "port away" : f.status;
     if (f.key_hold) right += "  keys held";
     std::istringstream words(f.locks);
@@ -72,6 +73,10 @@ std::string StatusRowText(const TStatusFields& f, int width) {
     width = std::max(width, 1);
     const int room = width - Columns(right) - 2;
     if (room < 4) return Cut(right, width);
+    // Too long: without why the port is what it is ("(QUORVIK_COM1)"), then cut short.
+    const size_t why = port.rfind(" (");
+    if (Columns(left) > room && why != std::string::npos && port.back() == ')')
+        left = port.substr(0, why) + "  " + image;
     if (Columns(left) > room) left = Cut(left, room - 2) + "..";
     return left + std::string(static_cast<size_t>(width - Columns(left) - Columns(right)), ' ') +
            right;
