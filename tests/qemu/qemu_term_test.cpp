@@ -1,0 +1,27 @@
+// quorvik-term's scripted run against a real PC: QEMU boots SYSLINUX from the image that
+// quorvik-term serves, as a CI job would boot a freshly built floppy and check its prompt.
+#include "qemu_target.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+TEST(QemuTerm, AScriptedRunBootsSyslinuxToItsPromptAndMenu) {
+    TTempDir dir;
+    const std::string image = dir.Path("syslinux.img");
+    {
+        std::ifstream in(QUORVIK_ROM_FLOPPY, std::ios::binary);
+        std::ofstream out(image, std::ios::binary);
+        out << in.rdbuf();
+    }
+    TQemuTarget qemu(QUORVIK_QEMU, QUORVIK_ROM, dir.Path("com1.log")); // sets QUORVIK_COM1
+    TChildProcess term({QUORVIK_TERM_PROGRAM, "--image", image, "--timeout", "120", "--expect",
+                        "boot:", "--expect", "Quorvik: a PC booting over the serial line",
+                        "--screen"});
+    term.WaitForOutput([](const std::string&) { return false; }, std::chrono::seconds(240));
+    ASSERT_TRUE(term.Exited()) << term.Output() << qemu.Output();
+    EXPECT_EQ(term.ExitCode(), 0) << term.Output();
+    EXPECT_NE(term.Output().find("Boot this floppy again"), std::string::npos) << term.Output();
+}
