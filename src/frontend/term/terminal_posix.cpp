@@ -143,6 +143,9 @@ class TCursesTerminal final : public TTerminal {
         leaveok(stdscr, FALSE);
         colours_ = 0;
         if (has_colors() && start_color() == OK) {
+            // Pair 0 is the terminal's own colours: every update ends by resetting to it, and
+            // it need not name white on black then. Every cell names its own pair.
+            use_default_colors();
             if (COLORS >= 16 && COLOR_PAIRS > 16 * 16) colours_ = 16;
             else if (COLORS >= 8 && COLOR_PAIRS > 8 * 8) colours_ = 8;
         }
