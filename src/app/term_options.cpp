@@ -95,7 +95,8 @@ bool ParseSeconds(const std::string& text, int* ms) {
 }
 
 bool ParseMilliseconds(const std::string& text, int* ms) {
-    if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 8 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     *ms = std::stoi(text);
     return true;
@@ -380,7 +381,8 @@ TTermCommandLine ParseTermCommandLine(const std::vector<std::string>& arguments,
         if (!takes_value) return usage("unknown option " + a);
         if (i + 1 >= arguments.size()) return usage(a + " needs a value");
         const std::string& value = arguments[++i];
-        if (value.empty() && !IsStepWord(word)) return usage(a + " needs a value that is not empty");
+        if (value.empty() && !IsStepWord(word))
+            return usage(a + " needs a value that is not empty");
         if (word == "port") o.port = value;
         else if (word == "image") o.image = value;
         else if (word == "log") o.text_log = value;

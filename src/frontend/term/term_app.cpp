@@ -196,12 +196,12 @@ void TTermApp::StartTerminal() {
     Draw(true);
 }
 
-TStatusFields TTermApp::StatusFields() const {
+TStatusFields TTermApp::StatusFields() {
     TStatusFields f;
     f.port = view_.PortHint();
     f.image = ImageName(view_.Caption());
     f.status = view_.Text(ciLabel2);
-    f.key_hold = const_cast<TConsoleForm&>(form_).Link().key_hold;
+    f.key_hold = form_.Link().key_hold;
     f.locks = view_.Text(ciLabel1);
     f.port_away = form_.WaitingForPort();
     return f;

@@ -47,7 +47,7 @@ class TTermApp {
     void StartTerminal();
     void Draw(bool everything);
     void RunCommand(const TCommand& command);
-    TStatusFields StatusFields() const;
+    TStatusFields StatusFields();
 
     TTermOptions options_;
     std::unique_ptr<TTerminal> terminal_;

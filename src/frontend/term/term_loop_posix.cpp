@@ -50,7 +50,8 @@ class TPosixLoop final : public TTermLoop {
   protected:
     TWoken Wait(int timeout_ms, const std::function<bool()>& posted) override {
         TWoken woken;
-        pollfd fds[3] = {{wake_[0], POLLIN, 0}, {signals_[0], POLLIN, 0}, {terminal_fd_, POLLIN, 0}};
+        pollfd fds[3] = {
+            {wake_[0], POLLIN, 0}, {signals_[0], POLLIN, 0}, {terminal_fd_, POLLIN, 0}};
         const nfds_t count = terminal_fd_ >= 0 ? 3 : 2;
         if (posted()) timeout_ms = 0;
         if (poll(fds, count, timeout_ms) <= 0) return woken; // time-out, or EINTR: a new round

@@ -123,7 +123,8 @@ class TCursesTerminal final : public TTerminal {
     bool Start(std::string* error) override {
         if (screen_) return true;
         const char* codeset = nl_langinfo(CODESET);
-        utf8_ = codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+        utf8_ = codeset &&
+                (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
         set_escdelay(kEscapeDelayMs);
         screen_ = newterm(nullptr, stdout, stdin);
         if (!screen_) {
