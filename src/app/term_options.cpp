@@ -11,6 +11,38 @@
 
 namespace {
 
+constexpr size_t kMaxPatternLength = 1000;
+
+// Whether every number the regex compiler reads as one (a backreference \N, a repeat count
+// {N,M}) has at most three digits: libstdc++'s std::regex overflows a long on longer ones
+// (undefined behaviour), and a large repeat count makes a huge automaton.
+bool PatternNumbersSmall(const std::string& pattern) {
+    bool in_braces = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        bool number = false;
+        if (c == '\\' && i + 1 < pattern.size()) {
+            ++i;
+            number = std::isdigit(static_cast<unsigned char>(pattern[i])) != 0;
+        } else if (c == '{') {
+            in_braces = true;
+            continue;
+        } else if (c == '}') {
+            in_braces = false;
+            continue;
+        } else {
+            number = in_braces && std::isdigit(static_cast<unsigned char>(c));
+        }
+        if (!number) continue;
+        size_t digits = 1;
+        while (i + 1 < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i + 1]))) {
+            ++i;
+            if (++digits > 3) return false;
+        }
+    }
+    return true;
+}
+
 std::string HelpText(bool windows) {
     std::string text =
         "Usage: quorvik-term [OPTION]... [STEP]...\n"
@@ -127,6 +159,17 @@ bool AddStep(const std::string& word, const std::string& argument, int* timeout_
     } else if (word == "expect-re") {
         step.kind = skExpectRe;
         step.text = argument;
+        // std::regex compiles by recursion: fixed limits keep a pattern from taking the stack.
+        if (argument.size() > kMaxPatternLength) {
+            *error = "expect-re: a pattern of more than " + std::to_string(kMaxPatternLength) +
+                     " characters";
+            return false;
+        }
+        if (!PatternNumbersSmall(argument)) {
+            *error = "expect-re: a repeat count or backreference above 999 in \"" + argument +
+                     "\"";
+            return false;
+        }
         try {
             std::regex check(argument, std::regex::ECMAScript);
         } catch (const std::regex_error& e) {

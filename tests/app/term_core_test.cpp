@@ -94,6 +94,9 @@ TEST(TermCommandLine, AUsageErrorIsOneLineSayingWhatIsWrong) {
         {{"--timeout", "0"}, "timeout takes a number of seconds above 0"},
         {{"--quiet", "1.5"}, "quiet takes whole milliseconds"},
         {{"--expect-re", "(unclosed"}, "is no regular expression"},
+        {{"--expect-re", "(a)\\8888888888888888888"}, "backreference above 999"},
+        {{"--expect-re", "[\\9999]"}, "backreference above 999"},
+        {{"--expect-re", "a{1,100000}"}, "repeat count or backreference above 999"},
         {{"--send", "\\x4"}, "\\x needs two hex digits"},
         {{"--send", "\x01"}, "1 character that no key types"},
         {{"--script", "missing.txt"}, "cannot read the script missing.txt: No such file"},
@@ -108,6 +111,7 @@ TEST(TermCommandLine, AUsageErrorIsOneLineSayingWhatIsWrong) {
         EXPECT_EQ(c.output.rfind("quorvik-term: ", 0), 0u) << c.output;
         EXPECT_EQ(c.output.find('\n'), c.output.size() - 1) << c.output;
     }
+    EXPECT_EQ(Parse({"--expect-re", "\\\\1234 x{2,999} 2026-12"}).action, taRun);
     EXPECT_EQ(Parse({"--expect", "x", "--help"}).action, taHelp);
     EXPECT_EQ(Parse({"--version"}).output, std::string("quorvik-term ") + kProgramVersion + "\n");
 }
