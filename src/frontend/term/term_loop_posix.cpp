@@ -41,7 +41,12 @@ class TPosixLoop final : public TTermLoop {
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        for (int s : {SIGWINCH, SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaction(s, &action, nullptr);
+        sigaction(SIGWINCH, &action, nullptr);
+        // The first ending signal ends the run in order (Disconnect, the terminal given back);
+        // a second one ends the program at once, for a program stuck in a write to a terminal
+        // that nobody reads any more.
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        for (int s : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaction(s, &action, nullptr);
         // A console server that closes the connection must not end the program with SIGPIPE
         // (the serial component reports it as the port going away).
         std::signal(SIGPIPE, SIG_IGN);
