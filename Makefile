@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test run demo demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps package windows-dist
+.PHONY: deps build test run demo demo-term demo-qemu qemu-test bench asan-test fuzz soak clean windows win-test win-deps package windows-dist
 
 deps:
 	@scripts/install-deps
@@ -47,6 +47,12 @@ bench: deps
 demo: deps
 	$(MAKE) build
 	BUILD=$(BUILD) scripts/demo
+
+# The same in this terminal: quorvik-term against the simulated target, the sample floppy
+# attached (Ctrl+] q quits).
+demo-term: deps
+	$(MAKE) build
+	BUILD=$(BUILD) scripts/demo --term
 
 # The console against a real PC: QEMU boots a SYSLINUX floppy through it (tools/target-rom).
 demo-qemu: deps

@@ -1,5 +1,6 @@
-# The Windows zip (make windows-dist, CPack): quorvik.exe, README.txt, LICENSE.txt and the
-# licence of the font the program carries, as build-win/quorvik-VERSION-windows-x64.zip.
+# The Windows zip (make windows-dist, CPack): quorvik.exe, quorvik-term.exe (scripted runs),
+# README.txt, LICENSE.txt and the licence of the font the program carries, as
+# build-win/quorvik-VERSION-windows-x64.zip.
 configure_file(README-windows.txt.in ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY
                NEWLINE_STYLE CRLF)
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
@@ -19,7 +20,7 @@ ${font_licence}")
 string(REPLACE "\n" "\r\n" font_licence "${font_licence}")
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/FONT-LICENSE.txt "${font_licence}")
 
-install(TARGETS quorvik RUNTIME DESTINATION .)
+install(TARGETS quorvik quorvik-term RUNTIME DESTINATION .)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt
               ${CMAKE_CURRENT_BINARY_DIR}/FONT-LICENSE.txt
         DESTINATION .)

@@ -87,7 +87,10 @@ std::string TConnection::Close() {
     floppy_.CloseImage();
     floppy_.FreeTrackBuffer();
     const std::string kept = floppy_session_.Detach(LocalTimeNow());
-    if (!kept.empty()) screen_.LineOut(kept);
+    if (!kept.empty()) {
+        floppy_report_ = kept;
+        screen_.LineOut(kept);
+    }
     connected_ = false;
     return failure;
 }

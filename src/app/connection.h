@@ -55,6 +55,8 @@ class TConnection {
     std::string SaveFloppyAsImage(const std::string& folder, const std::string& path);
     // Whether the floppy served last, or being served, was built from a folder.
     bool ServedFolder() const { return floppy_session_.ServesFolder(); }
+    // The console line of the last Disconnect about a folder's changes ("" for none).
+    const std::string& FloppyReport() const { return floppy_report_; }
     // The program ends: a deferred Connect is dropped.
     void ForgetDeferredConnect() { connect_pending_ = false; }
 
@@ -91,6 +93,7 @@ class TConnection {
     TLink link_;
     TFloppyService floppy_;
     TFloppySession floppy_session_;
+    std::string floppy_report_;
     bool connected_ = false;
     int reopen_countdown_ = 0; // ticks until the next try
     int main_cycle_depth_ = 0;

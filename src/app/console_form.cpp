@@ -320,7 +320,11 @@ void TConsoleForm::PortContextMenu(int x, int y) {
 }
 
 void TConsoleForm::MapSelectedPort(const std::string& target) {
-    connection_.Port().MapPort(SelectedComName(), target);
+    MapComPort(SelectedComName(), target);
+}
+
+void TConsoleForm::MapComPort(const std::string& com_name, const std::string& target) {
+    connection_.Port().MapPort(com_name, target);
     ShowPortHints();
 }
 

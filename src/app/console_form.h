@@ -71,6 +71,8 @@ class TConsoleForm final : public TConsoleHost {
     void PasteTimer() { session_.PasteTimer(); }
     // Types `utf8` into the target as keystrokes (TSessionTools::PasteText).
     void PasteText(const std::string& utf8) { session_.PasteText(utf8); }
+    // Types keystrokes already translated (TSessionTools::TypeKeys), paced as a paste.
+    bool TypeKeys(const std::string& keys) { return session_.TypeKeys(keys); }
     // The application's key hook: every key message of the main window, before the window
     // system translates or dispatches it.
     void AppMessage(TKeyDirection direction, uint8_t scan_code, uint8_t virtual_key);
@@ -86,6 +88,9 @@ class TConsoleForm final : public TConsoleHost {
     void MouseWheel(int steps, int x, int y);
     // A right click on one of the panel's controls, at (x, y) of the client area.
     void ControlContextMenu(TControlId id, int x, int y);
+    // What a COM item opens for this run, chosen without the menu (as the COM group's menu
+    // chooses it; "" as at start); the items' hints follow.
+    void MapComPort(const std::string& com_name, const std::string& target);
     // The image Connect attaches, chosen without the dialog: as if "Floppy..." was ticked and
     // `path` chosen ("" unticks it).
     void ChooseImage(const std::string& path);

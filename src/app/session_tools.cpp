@@ -124,9 +124,14 @@ void TSessionTools::PasteText(const std::string& utf8) {
     if (typed.skipped > 0)
         screen_.MsgOut("Paste: %d character%s left out: no key types %s.", typed.skipped,
                        typed.skipped == 1 ? "" : "s", typed.skipped == 1 ? "it" : "them");
-    if (typed.bytes.empty()) return;
-    paste_.Start(std::move(typed.bytes), paste_pacing_, std::chrono::steady_clock::now());
+    TypeKeys(std::move(typed.bytes));
+}
+
+bool TSessionTools::TypeKeys(std::string keys) {
+    if (!connection_.Connected() || paste_.Active() || keys.empty()) return false;
+    paste_.Start(std::move(keys), paste_pacing_, std::chrono::steady_clock::now());
     PasteTimer(); // the first keystroke goes at once
+    return true;
 }
 
 void TSessionTools::PasteTimer() {

@@ -64,6 +64,10 @@ class TSessionTools {
     // no other paste runs. A text of more than 64 KiB of keystrokes is refused with a message
     // box; characters no key types are left out, and one console line says how many.
     void PasteText(const std::string& utf8);
+    // The same for keystrokes already translated (one byte a keystroke, as TypeText gives
+    // them): typed with the paste's pacing and key hold, while connected and no other paste
+    // runs. False when it did not start.
+    bool TypeKeys(std::string keys);
     void PasteTimer(); // the view's one-shot paste timer
     void StopPaste() { paste_.Stop(); }
 

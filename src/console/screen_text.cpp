@@ -9,20 +9,25 @@ const char* const kTextLineEnd = "\r\n";
 const char* const kTextLineEnd = "\n";
 #endif
 
-void AppendGlyphUtf8(std::string& out, uint8_t code) {
-    const char32_t c = Cp437ToUnicode(code);
+void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
         out += static_cast<char>(0xC0 | (c >> 6));
         out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        // Every glyph of the code page lies in the basic multilingual plane.
+    } else if (c < 0x10000) {
         out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
+
+void AppendGlyphUtf8(std::string& out, uint8_t code) { AppendUtf8(out, Cp437ToUnicode(code)); }
 
 namespace {
 bool Blank(uint8_t code) { return code == 0x00 || code == 0x20 || code == 0xFF; }

@@ -13,6 +13,8 @@
 // elsewhere.
 extern const char* const kTextLineEnd;
 
+// Appends the UTF-8 form of one code point (below 0x110000).
+void AppendUtf8(std::string& out, char32_t c);
 // Appends the UTF-8 form of one glyph.
 void AppendGlyphUtf8(std::string& out, uint8_t code);
 

@@ -61,6 +61,9 @@ class TFloppyImage {
     void FreeTrackBuffer();
 
     bool Attached() const { return Store().IsOpen(); }
+    // After an OpenImage that attached nothing: the system's error number of the failed open
+    // (errno; GetLastError on Windows), 0 when the file opened but is no disk (too small).
+    int OpenError() const { return memory_ ? 0 : file_.LastError(); }
     bool ReadOnly() const { return Store().Mode() == omReadOnly; }
     bool TrackBufferReady() const { return buffer_ready_; }
     const TGeometry& Geometry() const { return geometry_; }

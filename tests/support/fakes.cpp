@@ -79,8 +79,14 @@ std::string KeysReported(const std::string& output) {
             return t.size() == 2 && std::isxdigit(static_cast<unsigned char>(t[0])) &&
                    std::isxdigit(static_cast<unsigned char>(t[1]));
         };
-        for (std::string t; tokens >> t && hex(t);)
-            keys += static_cast<char>(std::stoi(t, nullptr, 16));
+        // A key is one byte, ESC and one byte, or ESC [ and one byte; its name follows, and
+        // may look like hex itself ("F1").
+        std::string key;
+        for (std::string t; key.size() < 3 && tokens >> t && hex(t);) {
+            key += static_cast<char>(std::stoi(t, nullptr, 16));
+            if (key[0] != '\x1B' || (key.size() == 2 && key[1] != '[')) break;
+        }
+        keys += key;
     }
     return keys;
 }
