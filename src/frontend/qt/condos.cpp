@@ -336,6 +336,7 @@ bool TConDos::NewImageDialog(TNewImageDesc& desc) {
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     form->addRow(buttons);
+    label->setFocus(); // the format most often stays; the label is typed
     if (dialog.exec() != QDialog::Accepted) return false;
     desc.format = format->currentIndex();
     desc.label = label->text().trimmed().toStdString();

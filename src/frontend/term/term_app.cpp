@@ -9,11 +9,15 @@
 
 namespace {
 
-// The image's name, as the form's caption carries it (" ... ImageFile: NAME").
+// The image's name, as the form's caption carries it (" ... ImageFile: NAME"), or a folder's
+// with a slash (" ... Folder: NAME").
 std::string ImageName(const std::string& caption) {
-    const std::string key = " ... ImageFile: ";
-    const size_t at = caption.find(key);
-    return at == std::string::npos ? "" : caption.substr(at + key.size());
+    for (const std::string key : {" ... ImageFile: ", " ... Folder: "}) {
+        const size_t at = caption.find(key);
+        if (at != std::string::npos)
+            return caption.substr(at + key.size()) + (key == " ... Folder: " ? "/" : "");
+    }
+    return "";
 }
 
 void Print(std::FILE* out, const std::string& text) {

@@ -126,7 +126,8 @@ INT_PTR CALLBACK NewImageProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
         SendDlgItemMessageW(dialog, kFormat, CB_SETCURSEL, static_cast<WPARAM>(desc->format), 0);
         SendDlgItemMessageW(dialog, kLabel, EM_LIMITTEXT, 11, 0);
         SetDlgItemTextW(dialog, kLabel, Wide(desc->label).c_str());
-        return TRUE;
+        SetFocus(GetDlgItem(dialog, kLabel)); // the format most often stays; the label is typed
+        return FALSE; // the focus is set
     case WM_COMMAND:
         if (LOWORD(wparam) == IDOK && desc) {
             const LRESULT format = SendDlgItemMessageW(dialog, kFormat, CB_GETCURSEL, 0, 0);
