@@ -18,18 +18,6 @@ std::string Seconds(int ms) {
 
 } // namespace
 
-std::string ScreenTextLf(const TScreen& screen) {
-    std::string rows[kScreenRows];
-    int used = 0;
-    for (int row = 0; row < kScreenRows; ++row) {
-        rows[row] = CellsText(&screen.Cell(row, 0), kScreenColumns);
-        if (!rows[row].empty()) used = row + 1;
-    }
-    std::string text;
-    for (int row = 0; row < used; ++row) text += rows[row] + "\n";
-    return text;
-}
-
 std::string TargetText(const TScreen& screen, const THistory& history, uint64_t since) {
     std::string text;
     const uint64_t entered = history.Entered();
@@ -164,7 +152,7 @@ TRunAction TScriptRun::Failure(size_t step, const TScreen& screen, const std::st
     action.exit_code = kExitStepFailed;
     action.message = "quorvik-term: step " + std::to_string(step + 1) + " (" +
                      steps_[step].Words() + ") " + why + "\nThe screen:\n" +
-                     ScreenTextLf(screen);
+                     ScreenText(screen, "\n");
     finished_ = true;
     return action;
 }

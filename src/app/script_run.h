@@ -50,9 +50,6 @@ struct TRunAction {
 // The text an expect searches: the history's rows from row number `since` (counted as
 // THistory::Entered counts them; rows dropped from the ring are gone), then the screen.
 std::string TargetText(const TScreen& screen, const THistory& history, uint64_t since);
-// The screen's text alone: its rows, trailing blanks and blank rows at the bottom left out,
-// each ended by LF.
-std::string ScreenTextLf(const TScreen& screen);
 
 class TScriptRun {
   public:

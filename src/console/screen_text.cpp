@@ -41,7 +41,7 @@ std::string CellsText(const TCell* cells, int count) {
     return text;
 }
 
-std::string ScreenText(const TScreen& screen) {
+std::string ScreenText(const TScreen& screen, const char* line_end) {
     std::string rows[kScreenRows];
     int used = 0;
     for (int row = 0; row < kScreenRows; ++row) {
@@ -49,7 +49,7 @@ std::string ScreenText(const TScreen& screen) {
         if (!rows[row].empty()) used = row + 1;
     }
     std::string text;
-    for (int row = 0; row < used; ++row) text += rows[row] + kTextLineEnd;
+    for (int row = 0; row < used; ++row) text += rows[row] + line_end;
     return text;
 }
 

@@ -21,9 +21,9 @@ void AppendGlyphUtf8(std::string& out, uint8_t code);
 // The text of `count` cells of one row, trailing blanks (00, 20 and FF) left out.
 std::string CellsText(const TCell* cells, int count);
 
-// The whole screen: its rows' texts, each followed by kTextLineEnd, with the blank rows at the
-// bottom left out.
-std::string ScreenText(const TScreen& screen);
+// The whole screen: its rows' texts, each followed by `line_end` (the system's, or LF where a
+// program reads it on any system), with the blank rows at the bottom left out.
+std::string ScreenText(const TScreen& screen, const char* line_end = kTextLineEnd);
 
 // The whole screen for an ANSI art viewer: code page 437 bytes, each row ended by CR LF, and
 // ESC [ ... m before every change of colour (1 for a bright foreground, 5 for a bright

@@ -31,10 +31,10 @@ TTermCommandLine Parse(const std::vector<std::string>& args,
 }
 
 std::string KeyBytes(const std::string& name) {
-    TKeySpec spec;
+    TKeySpec key;
     std::string error;
-    EXPECT_TRUE(ParseKeyName(name, &spec, &error)) << name << ": " << error;
-    return ToHex(Bytes(spec.bytes));
+    EXPECT_TRUE(ParseKeyName(name, &key, &error)) << name << ": " << error;
+    return ToHex(Bytes(key.bytes));
 }
 
 std::string Keystrokes(const std::string& text) {
@@ -173,14 +173,14 @@ TEST(TermKeys, NamedKeysSendWhatTheWindowSends) {
     EXPECT_EQ(KeyBytes("Alt+x"), "78"); // Alt changes nothing that is sent
     EXPECT_EQ(KeyBytes("Shift+a"), "41");
     EXPECT_EQ(KeyBytes("?"), "3F");
-    TKeySpec spec;
+    TKeySpec key;
     std::string error;
-    ASSERT_TRUE(ParseKeyName("CtrlAltDel", &spec, &error));
-    EXPECT_TRUE(spec.reboot);
-    ASSERT_TRUE(ParseKeyName("Ctrl+Alt+Del", &spec, &error));
-    EXPECT_TRUE(spec.reboot);
-    EXPECT_FALSE(ParseKeyName("Ctrl+", &spec, &error));
-    EXPECT_FALSE(ParseKeyName("Hyper+a", &spec, &error));
+    ASSERT_TRUE(ParseKeyName("CtrlAltDel", &key, &error));
+    EXPECT_TRUE(key.reboot);
+    ASSERT_TRUE(ParseKeyName("Ctrl+Alt+Del", &key, &error));
+    EXPECT_TRUE(key.reboot);
+    EXPECT_FALSE(ParseKeyName("Ctrl+", &key, &error));
+    EXPECT_FALSE(ParseKeyName("Hyper+a", &key, &error));
 }
 
 TEST(TermKeys, TerminalKeysAsTheWindowWouldSendThem) {

@@ -2,6 +2,7 @@
 
 #include "fat_format.h"
 #include "floppy_service.h"
+#include "screen_text.h"
 #include "session_tools.h"
 
 #include <cstdio>
@@ -85,7 +86,7 @@ int TTermApp::Run() {
     if (!form_.Connection().FloppyReport().empty())
         Print(stderr, "quorvik-term: " + form_.Connection().FloppyReport() + "\n");
     if (open_failed_) return kExitCannotOpen;
-    if (options_.print_screen) Print(stdout, ScreenTextLf(form_.Screen()));
+    if (options_.print_screen) Print(stdout, ScreenText(form_.Screen(), "\n"));
     return exit_code_ < 0 ? kExitDone : exit_code_;
 }
 
