@@ -134,9 +134,12 @@ bool TSessionTools::TypeKeys(std::string keys) {
     return true;
 }
 
+// A paste waits for the key hold, and for a port that went away: a key written to a port that
+// is not there would be lost.
 void TSessionTools::PasteTimer() {
+    const TLink& link = connection_.Link();
     const TPasteQueue::TStep step =
-        paste_.Step(std::chrono::steady_clock::now(), connection_.Link().key_hold);
+        paste_.Step(std::chrono::steady_clock::now(), link.key_hold || link.port_lost);
     for (const char key : step.keys) {
         const uint8_t byte = static_cast<uint8_t>(key);
         send_keys_(&byte, 1);

@@ -54,10 +54,10 @@ void TPasteQueue::Stop() {
     next_ = 0;
 }
 
-TPasteQueue::TStep TPasteQueue::Step(TClock::time_point now, bool key_hold) {
+TPasteQueue::TStep TPasteQueue::Step(TClock::time_point now, bool hold) {
     TStep step;
     if (!Active()) return step;
-    if (key_hold) {
+    if (hold) {
         held_ = true;
         step.next_ms = kHoldPollMs;
         return step;

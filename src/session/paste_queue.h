@@ -7,8 +7,9 @@
 // delay Step names. A step sends every keystroke that is due, at most kBurst of them and none
 // past a line end, so that a window system whose timers fire late (Windows rounds them up to
 // its 15.6 ms tick) still keeps the pace on average; a timer later than that is not made up
-// for. While the key hold is on nothing is sent and nothing is dropped: the paste waits,
-// looking again every kHoldPollMs, and goes on at the normal pace once the hold is released.
+// for. While the owner holds it (the target's key hold, or a port that went away and is waited
+// for) nothing is sent and nothing is dropped: the paste waits, looking again every
+// kHoldPollMs, and goes on at the normal pace once the hold is released.
 //
 // Window thread only; no I/O, no clock of its own (the caller passes the time), so it is
 // tested without a window.
@@ -55,8 +56,8 @@ class TPasteQueue {
     size_t Sent() const { return next_; }
     size_t Remaining() const { return keys_.size() - next_; }
 
-    // The timer fired at `now`; `key_hold` is the link's key hold.
-    TStep Step(TClock::time_point now, bool key_hold);
+    // The timer fired at `now`; `hold` holds the paste back.
+    TStep Step(TClock::time_point now, bool hold);
 
   private:
     std::string keys_;

@@ -352,6 +352,35 @@ TEST_F(ConsoleFormTest, StopPasteAndDisconnectEndAPasteAtOnce) {
     EXPECT_FALSE(form.Paste().Active()); // Disconnect ended the held paste
 }
 
+// A paste waits for a port that went away, as for the key hold: no key is written into a port
+// that is not there, and the rest goes once it is back.
+TEST_F(ConsoleFormTest, APasteWaitsForAPortThatWentAwayAndGoesOnWhenItIsBack) {
+    view.clipboard[cbClipboard] = std::string(40, 'k');
+    size_t before = 0, polls = 0;
+    view.Do("paste", [&] { Choose("Paste"); });
+    view.Then("a few keys typed", [&] { return port->Received().size() >= 3; }, [&] {
+        port->refuse_open = true;
+        port->GoAway();
+    });
+    view.Then("gone", [&] { return form.WaitingForPort(); }, [&] {
+        before = port->Received().size();
+        polls = view.paste_requests.size();
+    });
+    view.Then("the paste looked again while gone",
+              [&] { return view.paste_requests.size() >= polls + 5; }, [&] {
+                  EXPECT_TRUE(form.Paste().Active());
+                  port->refuse_open = false;
+                  Ticks(10); // the port is opened again once a second
+              });
+    view.Then("all typed",
+              [&] { return std::count(port->Received().begin(), port->Received().end(), 'k') == 40; },
+              [&] { form.CloseComClick(); });
+    EXPECT_EQ(RunConnected(), std::vector<std::string>{});
+    EXPECT_LT(before, 40u);
+    // After the keys typed before it went away, the refresh request that follows its return.
+    EXPECT_EQ(port->Received(), std::string(before, 'k') + "\x12" + std::string(40 - before, 'k'));
+}
+
 TEST_F(ConsoleFormTest, APasteNeedsAConnectionTheConsoleAreaAndAtMost64KiB) {
     view.clipboard[cbPrimary] = "x";
     form.MouseDown(mbMiddle, 10, kPanelHeight + 10); // idle: nothing to type into
