@@ -247,15 +247,13 @@ class TMemoryPort final : public TConsolePort {
         });
     }
     const std::string& Received() const { return written_; }
-    // The port goes away (a cable pulled), reported as the serial component reports it; while
-    // `refuse_open` is set it cannot be opened again.
+    // The port goes away (a cable pulled), reported as the serial component reports it.
     void GoAway() {
         Close();
         poster_.Post([this] {
             if (events_.line_error) events_.line_error(nullptr, kCeMode);
         });
     }
-    bool refuse_open = false;
 
     int InQueCount() override { return open_ ? static_cast<int>(incoming_.size()) : -1; }
     int Read(char* buffer, unsigned long count) override {
@@ -274,7 +272,7 @@ class TMemoryPort final : public TConsolePort {
     void SetDeviceName(const std::string& name) override { name_ = name; }
     const std::string& DeviceName() const override { return name_; }
     std::string DevicePath() const override { return "memory"; }
-    void Open() override { open_ = !refuse_open; }
+    void Open() override { open_ = true; }
     void Close() override {
         open_ = false;
         incoming_.clear();
